@@ -1,0 +1,39 @@
+// The run driver: one source file in, one container out.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <optional>
+#include <string>
+
+namespace pelk {
+
+inline constexpr const char banner[] = "Pelk Compress ver 1.0  2004.7.8 by the Pelk developers\n";
+inline constexpr const char usage_text[] =
+    "Usage : -option src_file [target_file]\n \t\t\t -c : Zip\n \t\t\t -d : Uncompress\n";
+inline constexpr const char derived_suffix[] = "plk";
+
+// The target named after the source: its last three characters replaced by
+// "plk", whatever they are. None when the source name is shorter than that.
+std::optional<std::string> derive_target_name(const char* source);
+
+// Local time packed for the header: bits 0-4 seconds/2, 5-10 minutes,
+// 11-15 hours, 16-20 day of the month - 1, 21-25 month (January 0),
+// 26-31 (year - 1980) mod 64. Day and month count from 0, unlike DOS stamps.
+uint32_t pack_local_stamp(const std::tm& local);
+
+// The length of an open stream, found by seeking to its end; the stream is
+// left at its start.
+int64_t measure_file_size(std::FILE* stream);
+
+// Prints the banner and the input line.
+void announce(const char* source);
+
+// Compresses source into target. Refusals and failures are reported on
+// standard error and end the run with status 1; returns 0 otherwise.
+int compress_file(const char* source, const char* target);
+
+[[noreturn]] void show_usage();
+
+}  // namespace pelk

@@ -1,0 +1,29 @@
+// pelk: compresses one file into a .plk container.
+//
+//   pelk src_file [target_file]
+//
+// Without a target, the target is the source name with its last three
+// characters replaced by "plk". Every argument is a file name.
+#include <optional>
+#include <string>
+
+#include "container/container.h"
+#include "driver/driver.h"
+
+int main(int argc, char** argv) {
+  if (argc < 2 || argc > 3) pelk::show_usage();
+
+  const char* source = argv[1];
+  std::string target;
+  if (argc == 3) {
+    target = argv[2];
+  } else if (std::optional<std::string> derived = pelk::derive_target_name(source)) {
+    target = *derived;
+  } else {
+    pelk::announce(source);
+    pelk::report_file_error(source, "name too short to derive a target name; give one");
+  }
+
+  pelk::compress_file(source, target.c_str());
+  return 0;
+}

@@ -1,0 +1,97 @@
+// Ending a block: build its codes, price it three ways, emit the smallest.
+//
+// The price of each form is exact arithmetic on the counts, made before a
+// bit is written: the dynamic form (opt_bits) includes the description of
+// its codes, the fixed form (fixed_bits) needs none, and the stored form
+// costs its LEN/NLEN pair and the raw bytes. Ties go to stored, then to
+// fixed, the forms that are cheapest to decode.
+//
+// A stored block copies its input from the window, so it is only possible
+// while the block's first byte is still there.
+#include "engine/block_flush.h"
+
+#include "container/container.h"
+#include "engine/huffman.h"
+#include "engine/tree_description.h"
+
+namespace pelk {
+
+bool block_should_end_early() {
+  uint32_t estimate = sym_count * 8;
+  for (int c = 0; c < dist_symbols; ++c) {
+    estimate += dist_tree[c].freq_or_code * (5u + static_cast<uint32_t>(dist_extra_bits[c]));
+  }
+  estimate /= 8;
+  const uint32_t covered = scan_pos - static_cast<uint32_t>(block_origin);
+  return match_count < sym_count / 2 && estimate < covered / 2;
+}
+
+void emit_block_symbols(const code_entry* lit_coding, const code_entry* dist_coding) {
+  auto send = [](const code_entry& entry) { emit_bits(entry.freq_or_code, entry.parent_or_len); };
+
+  uint32_t flags = 0;
+  uint32_t next_distance = 0;
+  for (uint32_t i = 0; i < sym_count; ++i) {
+    if ((i & 7) == 0) flags = match_flags[i >> 3];
+    const uint32_t lit_len = lit_buf[i];
+    if ((flags & 1) == 0) {
+      send(lit_coding[lit_len]);
+    } else {
+      uint32_t code = len_to_code[lit_len];
+      send(lit_coding[literal_count + 1 + code]);
+      if (len_extra_bits[code] != 0) {
+        emit_bits(lit_len - static_cast<uint32_t>(len_base[code]), len_extra_bits[code]);
+      }
+      const uint32_t d = dist_buf[next_distance++];
+      code = distance_code(d);
+      send(dist_coding[code]);
+      if (dist_extra_bits[code] != 0) {
+        emit_bits(d - static_cast<uint32_t>(dist_base[code]), dist_extra_bits[code]);
+      }
+    }
+    flags >>= 1;
+  }
+  send(lit_coding[end_of_block]);
+}
+
+uint32_t finish_block(const uint8_t* block_input, uint32_t block_len, bool is_last) {
+  // The last, incomplete group of flags; flag_count stays, so a group that
+  // happens to be complete leaves a zero byte here that is never read.
+  match_flags[flag_count] = pending_flags;
+
+  build_huffman(&lit_info);
+  build_huffman(&dist_info);
+  const int k = build_length_tree();
+
+  const uint32_t header_bits = 3;
+  const uint32_t opt_bytes = (opt_bits + header_bits + 7) / 8;
+  const uint32_t fixed_bytes = (fixed_bits + header_bits + 7) / 8;
+  const uint32_t best = fixed_bytes <= opt_bytes ? fixed_bytes : opt_bytes;
+  const uint32_t last_bit = is_last ? 1 : 0;
+
+  // LEN is 16 bits. A block whose start is still in the window is shorter
+  // than the window, but the test keeps a stored block honest regardless.
+  if (block_input != nullptr && block_len <= 0xFFFF && block_len + 4 <= best) {
+    emit_bits((block_stored << 1) + last_bit, 3);
+    total_bits = ((total_bits + 3 + 7) & ~uint64_t{7}) + (uint64_t{block_len} + 4) * 8;
+    emit_stored(block_input, block_len, true);
+  } else if (fixed_bytes == best) {
+    emit_bits((block_fixed << 1) + last_bit, 3);
+    emit_block_symbols(fixed_lit_tree, fixed_dist_tree);
+    total_bits += 3 + fixed_bits;
+  } else {
+    emit_bits((block_dynamic << 1) + last_bit, 3);
+    emit_tree_header(lit_info.last_code + 1, dist_info.last_code + 1, k + 1);
+    emit_block_symbols(lit_tree, dist_tree);
+    total_bits += 3 + opt_bits;
+  }
+
+  reset_block();
+  if (is_last) {
+    align_to_byte();
+    total_bits += 7;
+  }
+  return static_cast<uint32_t>(total_bits / 8);
+}
+
+}  // namespace pelk

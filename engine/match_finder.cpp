@@ -1,0 +1,197 @@
+// The string matcher: a 64 KiB window, hash chains over it, and the search
+// for the longest earlier string that the bytes at the scan position repeat.
+//
+// Algorithm. Every position is hashed on its first three bytes and pushed on
+// the front of that hash's chain (chain_heads holds the front, chain_links
+// each position's successor), so a chain lists earlier positions with the
+// same hash, nearest first. A search walks the chain from the nearest
+// candidate to the farthest, examines at most chain_limit of them (a quarter
+// when the match to beat is already good_enough), stops at stop_length, and
+// among equally long matches keeps the nearest.
+//
+// Invariants.
+//  - Positions are 16 bits and 0 means none: position 0, and after a slide
+//    the byte moved to position 0, is never a candidate.
+//  - The hash keeps all eight bits of the third byte, so two positions on one
+//    chain whose first two bytes agree also agree in their third. That is
+//    why a candidate's first two bytes are compared and its third never is.
+//  - A position's link is written when it is inserted, so chains only reach
+//    positions inserted for this input and chain_links needs no clearing; a
+//    link overwritten by a position 32768 further on belonged to a position
+//    beyond the distance limit, which no search reaches.
+//
+// Sliding. When the scan position nears the window's end, the upper half
+// moves down over the lower one and every stored position drops by 32768;
+// positions that fall out of the window become 0 and end their chains.
+//
+// Optimizations. A candidate is first tested on the two bytes that end the
+// best match so far (a longer match must have them) and its first two bytes;
+// only then are lengths counted, eight bytes per step: the first set bit of
+// the XOR of two words marks the first differing byte.
+#include "engine/match_finder.h"
+
+#include <bit>
+#include <cstring>
+
+#include "container/container.h"
+#include "engine/engine.h"
+
+namespace pelk {
+
+int compression_level = 6;
+
+uint8_t window_buf[window_capacity + window_margin];
+uint16_t chain_heads[hash_size];
+uint16_t chain_links[half_window];
+
+uint32_t scan_pos = 0;
+uint32_t ahead_count = 0;
+uint32_t match_pos = 0;
+uint32_t prev_match_len = 0;
+int32_t block_origin = 0;
+uint32_t rolling_hash = 0;
+bool input_ended = false;
+int active_level = 0;
+
+uint32_t good_enough = 0;
+uint32_t lazy_limit = 0;
+uint32_t stop_length = 0;
+uint32_t chain_limit = 0;
+
+// good_enough: held match that quarters the search; lazy_limit: lazy parse
+// stops searching past a held match this long (greedy: longest match whose
+// inner positions are still indexed); stop_length: a match that ends the
+// search; chain_limit: most candidates per search.
+const level_params level_table[10] = {
+    // good lazy stop chain
+    {0, 0, 0, 0},          // 0: never selected
+    {4, 4, 8, 4},          // 1-3: greedy parsing
+    {4, 5, 16, 8},
+    {4, 6, 32, 32},
+    {4, 4, 16, 16},        // 4-9: lazy parsing
+    {8, 16, 32, 32},
+    {8, 16, 128, 128},     // 6: the program's level
+    {8, 32, 128, 256},
+    {32, 128, 258, 1024},
+    {32, 258, 258, 4096},
+};
+
+static_assert(hash_size == half_window, "heads and links are both 64 KiB of 16-bit positions");
+static_assert(window_capacity - 1 + max_match < sizeof(window_buf),
+              "a comparison at the last position stays inside the margin");
+
+namespace {
+
+uint64_t load_word(const uint8_t* p) {
+  uint64_t word;
+  std::memcpy(&word, p, sizeof word);
+  return word;
+}
+
+// The number of equal leading bytes of a and b, given that the first three
+// agree, capped at max_match. Offsets 3..258 take 32 steps of eight bytes; no
+// byte past offset 258 is read.
+uint32_t count_match(const uint8_t* a, const uint8_t* b) {
+  static_assert((max_match + 1 - min_match) % 8 == 0);
+  for (uint32_t len = min_match; len <= max_match; len += 8) {
+    const uint64_t diff = load_word(a + len) ^ load_word(b + len);
+    if (diff != 0) {
+      const uint32_t equal_bytes = std::endian::native == std::endian::little
+                                       ? static_cast<uint32_t>(std::countr_zero(diff)) / 8
+                                       : static_cast<uint32_t>(std::countl_zero(diff)) / 8;
+      const uint32_t length = len + equal_bytes;
+      return length < max_match ? length : max_match;
+    }
+  }
+  return max_match;
+}
+
+}  // namespace
+
+void match_init(int level) {
+  if (level < 1 || level > 9) report_error("bad pack level");
+  active_level = level;
+  std::memset(chain_heads, 0, sizeof chain_heads);
+
+  const level_params& params = level_table[level];
+  good_enough = params.good_enough;
+  lazy_limit = params.lazy_limit;
+  stop_length = params.stop_length;
+  chain_limit = params.chain_limit;
+
+  scan_pos = 0;
+  block_origin = 0;
+  const int got = input_hook(window_buf, window_capacity);
+  if (got <= 0) {
+    ahead_count = 0;
+    input_ended = true;
+    return;
+  }
+  ahead_count = static_cast<uint32_t>(got);
+  input_ended = false;
+  while (ahead_count < min_lookahead && !input_ended) top_up_window();
+
+  // Covers positions 0 and 1 even when the input is shorter: a missing byte
+  // reads as a leftover, and nothing is matched beyond the input anyway.
+  prime_hash(0);
+}
+
+uint32_t find_best_match(uint32_t head_pos) {
+  uint32_t budget = chain_limit;
+  if (prev_match_len >= good_enough) budget >>= 2;
+  const uint32_t search_floor = scan_pos > max_distance ? scan_pos - max_distance : 0;
+
+  const uint8_t* const scan = window_buf + scan_pos;
+  uint32_t best = prev_match_len;
+  uint32_t candidate = head_pos;
+  for (;;) {
+    const uint8_t* const c = window_buf + candidate;
+    if (c[best] == scan[best] && c[best - 1] == scan[best - 1] && c[0] == scan[0] &&
+        c[1] == scan[1]) {
+      const uint32_t length = count_match(c, scan);
+      if (length > best) {  // strictly longer: the nearer of equals wins
+        match_pos = candidate;
+        best = length;
+        if (length >= stop_length) break;
+      }
+    }
+    candidate = chain_links[candidate & (half_window - 1)];
+    if (candidate <= search_floor || --budget == 0) break;
+  }
+  return best;
+}
+
+namespace {
+
+void rebase_positions(uint16_t* table, uint32_t entries) {
+  for (uint32_t i = 0; i < entries; ++i) {
+    const uint16_t p = table[i];
+    table[i] = static_cast<uint16_t>(p >= half_window ? p - half_window : 0);
+  }
+}
+
+}  // namespace
+
+void top_up_window() {
+  uint32_t room = window_capacity - scan_pos - ahead_count;
+
+  if (scan_pos >= slide_threshold) {
+    std::memcpy(window_buf, window_buf + half_window, half_window);
+    match_pos -= half_window;  // only its distance to scan_pos is ever used
+    scan_pos -= half_window;
+    block_origin -= static_cast<int32_t>(half_window);
+    rebase_positions(chain_heads, hash_size);
+    rebase_positions(chain_links, half_window);
+    room += half_window;
+  }
+  if (input_ended) return;
+
+  const int got = input_hook(window_buf + scan_pos + ahead_count, room);
+  if (got <= 0) {
+    input_ended = true;
+  } else {
+    ahead_count += static_cast<uint32_t>(got);
+  }
+}
+
+}  // namespace pelk

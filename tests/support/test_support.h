@@ -1,0 +1,93 @@
+// Shared helpers of the test suite: temporary directories, running the real
+// pelk binary, reading containers back and inflating them with libdeflate.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace pelk::test {
+
+using bytes = std::vector<uint8_t>;
+
+bytes read_file(const std::filesystem::path& path);
+void write_file(const std::filesystem::path& path, const bytes& data);
+bytes to_bytes(const std::string& text);
+
+// A fresh directory under the system's temporary directory, removed again
+// when the object goes.
+class temp_dir {
+ public:
+  temp_dir();
+  ~temp_dir();
+  temp_dir(const temp_dir&) = delete;
+  temp_dir& operator=(const temp_dir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+struct run_result {
+  int status = -1;  // exit status, or -1 when the process did not exit normally
+  std::string out;
+  std::string err;
+};
+
+// Runs a program with the given arguments (argv[0] is the program path) in
+// working_dir, standard input empty, and collects both outputs.
+run_result run_program(const std::string& program, const std::vector<std::string>& args,
+                       const std::filesystem::path& working_dir,
+                       const std::vector<std::string>& extra_env = {});
+
+// The pelk binary under test.
+std::string pelk_binary();
+run_result run_pelk(const std::vector<std::string>& args, const std::filesystem::path& working_dir,
+                    const std::vector<std::string>& extra_env = {});
+
+// Compresses data with the real binary in a fresh process, as a file named
+// name, and returns the container.
+bytes compress_with_pelk(const bytes& data, const std::string& name = "input.bin");
+
+// The corpus directory, or nothing when it is absent.
+std::optional<std::filesystem::path> corpus_dir();
+
+// A container taken apart. Throws nothing: fields are checked by the caller.
+struct container_view {
+  bool magic_ok = false;
+  uint8_t method = 0;
+  uint8_t flags = 0;
+  uint32_t stamp = 0;
+  uint32_t size_field = 0;
+  std::string stored_name;
+  size_t stream_offset = 0;  // where the deflate stream starts
+};
+std::optional<container_view> parse_header(const bytes& container);
+
+// Inflates the raw deflate stream at data[offset..] with libdeflate;
+// consumed receives the stream's length in bytes. Nothing on failure.
+std::optional<bytes> inflate_raw(const bytes& data, size_t offset, size_t expected_size,
+                                 size_t* consumed);
+
+// The CRC-32 of data, computed here bit by bit, independently of pelk.
+uint32_t reference_crc32(const bytes& data);
+
+// Checks that a container is a faithful compression of source: header,
+// stored name, a stream that inflates to source and ends right before the
+// CRC trailer, and the trailer itself. Returns an empty string when all is
+// well, else what went wrong.
+std::string verify_container(const bytes& container, const bytes& source,
+                             const std::string& expected_name);
+
+// The container with its time stamp (bytes 4-7) zeroed, for comparisons.
+bytes mask_stamp(bytes container);
+
+// Deterministic pseudo-random bytes.
+bytes random_bytes(size_t count, uint64_t seed);
+
+std::string hex(const bytes& data);
+
+}  // namespace pelk::test
