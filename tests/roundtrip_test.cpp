@@ -22,8 +22,8 @@ INSTANTIATE_TEST_SUITE_P(Corpus, CorpusRoundTrip,
                                            "geo.protodata", "html", "html_x_4", "kppkn.gtb",
                                            "lcet10.txt", "paper-100k.pdf", "plrabn12.txt",
                                            "urls.10K", "dickens", "mr", "reymont", "xml"),
-                         [](const auto& info) {
-                           std::string name = info.param;
+                         [](const auto& param_info) {
+                           std::string name = param_info.param;
                            for (char& ch : name) if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
                            return name;
                          });
