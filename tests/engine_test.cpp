@@ -41,6 +41,26 @@ bytes repeat(const bytes& unit, size_t total) {
   return data;
 }
 
+// Random bytes in which no three consecutive bytes recur within 32 KiB, so
+// the parser finds no match at all: one literal per byte.
+bytes matchless_bytes(size_t count, uint64_t seed) {
+  bytes data = random_bytes(count, seed);
+  std::vector<int64_t> last_seen(1 << 24, -(1 << 20));
+  uint64_t state = seed;
+  for (size_t i = 2; i < count; ++i) {
+    for (;;) {
+      const uint32_t triple = uint32_t{data[i - 2]} << 16 | uint32_t{data[i - 1]} << 8 | data[i];
+      if (static_cast<int64_t>(i) - last_seen[triple] > 32768) {
+        last_seen[triple] = static_cast<int64_t>(i);
+        break;
+      }
+      state = state * 6364136223846793005u + 1442695040888963407u;
+      data[i] = static_cast<uint8_t>(state >> 56);
+    }
+  }
+  return data;
+}
+
 bytes concat(std::initializer_list<bytes> parts) {
   bytes data;
   for (const bytes& p : parts) data.insert(data.end(), p.begin(), p.end());
@@ -118,10 +138,9 @@ TEST(Parsing, FarThreeByteMatchesAreDropped) {
   const bytes word = to_bytes("wxyz");
   std::copy(word.begin(), word.end(), source.begin() + 100);
   std::copy(word.begin(), word.end(), source.begin() + 8100);
+  const deflate_trace trace = trace_of(compress_at(6, source), source);
   bool found = false;
-  for (const traced_symbol& s : trace_of(compress_at(6, source), source).blocks[0].symbols) {
-    found |= s == match(8000, 4);
-  }
+  for (const traced_symbol& s : trace.blocks[0].symbols) found |= s == match(8000, 4);
   EXPECT_TRUE(found);
 }
 
@@ -142,18 +161,21 @@ TEST(Blocks, EarlyEndAtTheFirstCheckpoint) {
 }
 
 TEST(Blocks, SymbolLimitAndStoredBlocks) {
-  // Random bytes are nearly all literals, so blocks end at the symbol limit
-  // and are stored while their start is still in the window. The second
-  // block starts near 32767 and the window slides under it at 65274, so it
-  // must be coded even though stored would be smaller.
-  const bytes source = random_bytes(200000, 5);
+  // One literal per byte: blocks end at the symbol limit, 32767 bytes each,
+  // and are stored only while their start is still in the window. Blocks
+  // start at multiples of 32767 but the window slides every 32768 bytes
+  // (first at 65274), so blocks 1-5 lose their start to a slide and must be
+  // coded though stored would be smaller; the last starts after the last
+  // slide.
+  const bytes source = matchless_bytes(200000, 5);
   const deflate_trace trace = trace_of(compress_at(6, source), source);
-  ASSERT_GE(trace.blocks.size(), 6u);
-  EXPECT_EQ(trace.blocks[0].type, 0);
-  EXPECT_NE(trace.blocks[1].type, 0);
-  EXPECT_EQ(trace.blocks[1].symbols.size(), 32767u);
-  EXPECT_EQ(trace.blocks[2].type, 0);
-  EXPECT_TRUE(trace.blocks.back().final);
+  ASSERT_EQ(trace.blocks.size(), 7u);
+  for (size_t i = 0; i < trace.blocks.size(); ++i) {
+    const traced_block& b = trace.blocks[i];
+    EXPECT_EQ(b.input_length, i < 6 ? 32767u : 200000u - 6 * 32767u) << "block " << i;
+    EXPECT_EQ(b.type != 0, i >= 1 && i <= 5) << "block " << i;
+    EXPECT_EQ(b.final, i == 6);
+  }
 }
 
 TEST(Blocks, ExactlyOneWindowIsOneFinalBlock) {
