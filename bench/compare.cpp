@@ -1,0 +1,136 @@
+// Compression speed and size of pelk against libdeflate at level 6.
+//
+//   compare [--runs N] [FILE...]
+//
+// Without files it measures the four large corpus files and the eleven small
+// ones concatenated. For each file, pelk runs as a whole process (the way
+// users run it, file in page cache) and libdeflate in process on the file in
+// memory; the runs alternate, and the table shows medians, so both see the
+// same machine noise. Peak memory is pelk's maximum resident set size,
+// taken in one more run under GNU time: a child forked from this process
+// would be charged for the parent's pages it held before exec.
+#include <libdeflate.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using clock_type = std::chrono::steady_clock;
+
+namespace {
+
+std::vector<uint8_t> read_all(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Runs argv to completion with standard output discarded; returns seconds.
+double run_process(const std::vector<std::string>& args) {
+  std::fflush(stdout);
+  const auto start = clock_type::now();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    std::freopen("/dev/null", "w", stdout);
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  const double seconds = std::chrono::duration<double>(clock_type::now() - start).count();
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "failed: %s %s\n", args[0].c_str(), args[1].c_str());
+    std::exit(1);
+  }
+  return seconds;
+}
+
+long peak_memory_kib(const fs::path& source, const fs::path& target, const fs::path& report) {
+  run_process({"/usr/bin/time", "-f", "%M", "-o", report, PELK_BINARY_PATH, source, target});
+  std::ifstream in(report);
+  long kib = 0;
+  in >> kib;
+  return kib;
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int runs = 5;
+  std::vector<fs::path> files;
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) == "--runs" && i + 1 < argc) {
+      runs = std::max(1, std::atoi(argv[++i]));
+    } else {
+      files.emplace_back(argv[i]);
+    }
+  }
+
+  const fs::path work = fs::temp_directory_path() / ("pelk-bench-" + std::to_string(getpid()));
+  fs::create_directories(work);
+  if (files.empty()) {
+    const fs::path corpus = PELK_CORPUS_DIR;
+    if (!fs::is_directory(corpus)) {
+      std::fprintf(stderr, "no files given and no corpus at %s\n", corpus.c_str());
+      return 1;
+    }
+    for (const char* name : {"dickens", "mr", "reymont", "xml"}) files.push_back(corpus / name);
+    std::ofstream small(work / "small-files", std::ios::binary);
+    for (const char* name : {"alice29.txt", "asyoulik.txt", "fireworks.jpeg", "geo.protodata", "html",
+                             "html_x_4", "kppkn.gtb", "lcet10.txt", "paper-100k.pdf", "plrabn12.txt",
+                             "urls.10K"}) {
+      const std::vector<uint8_t> data = read_all(corpus / name);
+      small.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    }
+    files.push_back(work / "small-files");
+  }
+
+  libdeflate_compressor* peer = libdeflate_alloc_compressor(6);
+  std::printf("%-12s %10s %10s %6s %10s %6s %9s %9s %6s %9s\n", "file", "size", "pelk", "ratio",
+              "libdefl-6", "ratio", "pelk MB/s", "ldf MB/s", "speed", "peak KiB");
+  for (const fs::path& file : files) {
+    const std::vector<uint8_t> source = read_all(file);
+    std::vector<uint8_t> peer_out(libdeflate_deflate_compress_bound(peer, source.size()));
+    const fs::path target = work / "out.plk";
+
+    std::vector<double> pelk_times, peer_times;
+    size_t peer_size = 0;
+    for (int r = 0; r < runs; ++r) {
+      pelk_times.push_back(run_process({PELK_BINARY_PATH, file, target}));
+
+      const auto start = clock_type::now();
+      peer_size = libdeflate_deflate_compress(peer, source.data(), source.size(), peer_out.data(),
+                                              peer_out.size());
+      peer_times.push_back(std::chrono::duration<double>(clock_type::now() - start).count());
+    }
+    const long peak_kib = peak_memory_kib(file, target, work / "peak");
+    const double mb = static_cast<double>(source.size()) / 1e6;
+    const double pelk_speed = mb / median(pelk_times);
+    const double peer_speed = mb / median(peer_times);
+    const auto pelk_size = static_cast<double>(fs::file_size(target));
+    const auto in_size = static_cast<double>(source.size());
+    std::printf("%-12s %10zu %10.0f %6.3f %10zu %6.3f %9.1f %9.1f %6.2f %9ld\n",
+                file.filename().c_str(), source.size(), pelk_size, pelk_size / in_size, peer_size,
+                static_cast<double>(peer_size) / in_size, pelk_speed, peer_speed,
+                pelk_speed / peer_speed, peak_kib);
+  }
+  libdeflate_free_compressor(peer);
+  fs::remove_all(work);
+  return 0;
+}
