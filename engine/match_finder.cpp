@@ -88,6 +88,12 @@ uint64_t load_word(const uint8_t* p) {
   return word;
 }
 
+uint16_t load_pair(const uint8_t* p) {
+  uint16_t pair;
+  std::memcpy(&pair, p, sizeof pair);
+  return pair;
+}
+
 // The number of equal leading bytes of a and b, given that the first three
 // agree, capped at max_match. Offsets 3..258 take 32 steps of eight bytes; no
 // byte past offset 258 is read.
@@ -142,22 +148,29 @@ uint32_t find_best_match(uint32_t head_pos) {
   const uint32_t search_floor = scan_pos > max_distance ? scan_pos - max_distance : 0;
 
   const uint8_t* const scan = window_buf + scan_pos;
+  const uint16_t scan_start = load_pair(scan);
   uint32_t best = prev_match_len;
+  uint16_t scan_end = load_pair(scan + best - 1);
+  uint32_t best_pos = 0;
   uint32_t candidate = head_pos;
   for (;;) {
     const uint8_t* const c = window_buf + candidate;
-    if (c[best] == scan[best] && c[best - 1] == scan[best - 1] && c[0] == scan[0] &&
-        c[1] == scan[1]) {
+    // One branch, nearly always "no": a wrong guess here would stall the walk
+    // until the window bytes arrive, while a right one lets the next links
+    // load ahead.
+    if (((load_pair(c + best - 1) ^ scan_end) | (load_pair(c) ^ scan_start)) == 0) {
       const uint32_t length = count_match(c, scan);
       if (length > best) {  // strictly longer: the nearer of equals wins
-        match_pos = candidate;
+        best_pos = candidate;
         best = length;
         if (length >= stop_length) break;
+        scan_end = load_pair(scan + best - 1);
       }
     }
     candidate = chain_links[candidate & (half_window - 1)];
     if (candidate <= search_floor || --budget == 0) break;
   }
+  if (best_pos != 0) match_pos = best_pos;
   return best;
 }
 
