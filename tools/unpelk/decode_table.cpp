@@ -42,11 +42,17 @@ bool build_decode_table(uint32_t* table, int main_bits, const uint8_t* lengths, 
   unplaced[0] = 0;
 
   int32_t room = 1;  // unassigned code space, in units of the current length
+  int used = 0;
   for (int length = 1; length <= max_code_bits; ++length) {
     room = room * 2 - unplaced[length];
+    used += unplaced[length];
     if (room < 0) return false;
   }
   const bool incomplete = room > 0;
+  // RFC 1951 allows one code of one bit (a block with a single distance)
+  // and no code at all (a block of literals only); any other gap in the
+  // code space is a malformed stream.
+  if (incomplete && used != 0 && !(used == 1 && unplaced[1] == 1)) return false;
 
   // Symbols sorted by code length, ties by symbol: the canonical order.
   uint16_t start[max_code_bits + 2] = {};

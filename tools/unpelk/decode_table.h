@@ -115,8 +115,9 @@ static_assert(dist_symbol_info[29] == symbol_info(24577, 0, 13));
 
 // Fills table (of the matching *_table_size) for the code whose lengths
 // (0 = unused, at most 15) are given for symbols 0..count-1. Returns false
-// when the lengths over-subscribe the code space. An incomplete code is
-// accepted; its missing codes decode to invalid entries.
+// when the lengths over-subscribe the code space or leave part of it
+// unused, except for the two incomplete codes deflate allows: a single code
+// of one bit, and no code at all. Their missing codes decode as invalid.
 bool build_decode_table(uint32_t* table, int main_bits, const uint8_t* lengths, int count,
                         const uint32_t* info);
 

@@ -1,0 +1,140 @@
+// The real unpelk on containers from the real pelk: round trips, every kind
+// of malformed container, unsafe stored names, and what each option prints,
+// writes and returns.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+
+#include "tests/support/test_support.h"
+
+namespace pelk::test {
+namespace {
+
+namespace fs = std::filesystem;
+using strings = std::vector<std::string>;
+
+// Runs unpelk in dir; checks the status and that standard error is empty,
+// or (on failure) one line starting with err_start.
+run_result unpelk(strings args, const temp_dir& dir, int status, const std::string& err_start = "") {
+  args.insert(args.begin(), UNPELK_BINARY_PATH);
+  run_result run = run_program(UNPELK_BINARY_PATH, args, dir.path());
+  EXPECT_EQ(run.status, status) << run.err;
+  EXPECT_EQ(run.err.rfind(err_start, 0), 0u) << run.err;
+  EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), status == 0 ? 0 : 1) << run.err;
+  return run;
+}
+
+strings entries(const temp_dir& dir) {
+  strings names;
+  for (const auto& entry : fs::directory_iterator(dir.path())) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class UnpelkCorpus : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(UnpelkCorpus, RestoresTheSourceUnderItsStoredName) {
+  const auto corpus = corpus_dir();
+  if (!corpus) GTEST_SKIP() << "corpus not found at " << PELK_CORPUS_DIR;
+  temp_dir dir;
+  ASSERT_EQ(run_pelk({(*corpus / GetParam()).string(), "c.plk"}, dir.path()).status, 0);
+  unpelk({"c.plk"}, dir, 0);
+  EXPECT_TRUE(read_file(dir / GetParam()) == read_file(*corpus / GetParam()));
+  EXPECT_EQ(entries(dir).size(), 2u);  // c.plk and the restored file: no temporary file left
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, UnpelkCorpus,
+                         ::testing::Values("alice29.txt", "asyoulik.txt", "fireworks.jpeg", "geo.protodata", "html",
+                                           "html_x_4", "kppkn.gtb", "lcet10.txt", "paper-100k.pdf", "plrabn12.txt",
+                                           "urls.10K", "dickens", "mr", "reymont", "xml"),
+                         [](const auto& test) { return std::to_string(test.index); });
+
+TEST(UnpelkRoundTrip, SyntheticInputsThroughStandardOutput) {
+  for (const bytes& data : {bytes{}, bytes{'a'}, random_bytes(70000, 7), bytes(300000, 'z')}) {
+    temp_dir dir;
+    write_file(dir / "s.plk", compress_with_pelk(data, "s.bin"));
+    EXPECT_EQ(unpelk({"-c", "s.plk"}, dir, 0).out, std::string(data.begin(), data.end()));
+    EXPECT_EQ(entries(dir), strings{"s.plk"});
+  }
+}
+
+TEST(UnpelkDamage, EveryMalformedContainerIsRefusedAndLeavesNoFile) {
+  const bytes good = compress_with_pelk(to_bytes(std::string(200, 'q') + "some text, more text, yet more text"), "t");
+  const size_t stream = parse_header(good)->stream_offset;
+  const std::vector<std::tuple<std::function<void(bytes&)>, std::string>> damages = {
+      {[](bytes& c) { c[1] = 0x8B; }, "not a pelk container (bad magic bytes)"},
+      {[](bytes& c) { c[2] = 9; }, "unknown compression method 9"},
+      {[](bytes& c) { c[3] = 0x18; }, "unknown flags 0x18"},
+      {[](bytes& c) { c.resize(9); }, "truncated header"},
+      {[](bytes& c) { c.resize(13); }, "stored name has no terminating zero byte"},
+      {[&](bytes& c) { c.resize(stream + 3); }, "compressed data is truncated"},
+      {[&](bytes& c) { c[stream] = 0x07; }, "compressed data is corrupt: reserved block type"},
+      {[](bytes& c) { c.resize(c.size() - 2); }, "truncated: the CRC-32 after the compressed data is missing"},
+      {[](bytes& c) { c.back() ^= 0x80; }, "CRC-32 mismatch: the container says "},
+      {[](bytes& c) { c[8] ^= 1; }, "size mismatch: the header says 234 bytes, the data has 235"},
+      {[](bytes& c) { c.push_back(0); }, "unexpected bytes after the CRC-32"}};
+  for (const auto& [damage, message] : damages) {
+    SCOPED_TRACE(message);
+    temp_dir dir;
+    bytes container = good;
+    damage(container);
+    write_file(dir / "t.plk", container);
+    unpelk({"-t", "t.plk"}, dir, 1, "unpelk: t.plk: " + message);
+    unpelk({"t.plk"}, dir, 1, "unpelk: t.plk: " + message);
+    EXPECT_EQ(entries(dir), strings{"t.plk"});
+  }
+}
+
+TEST(UnpelkStoredName, UnsafeNamesAreRefusedAndATargetIsUsedInstead) {
+  const bytes good = compress_with_pelk(to_bytes("hello"), "x");  // the name "x\0" sits at offsets 12-13
+  for (const std::string& name : strings{"", ".", "..", "../up", "a/b", "a\\b", "c:d", "tab\there", std::string(300, 'n')}) {
+    SCOPED_TRACE(name);
+    temp_dir dir;
+    bytes container = good;
+    container.erase(container.begin() + 12);
+    container.insert(container.begin() + 12, name.begin(), name.end());
+    write_file(dir / "n.plk", container);
+    unpelk({"n.plk"}, dir, 1, "unpelk: n.plk: refusing the stored name");
+    EXPECT_EQ(entries(dir), strings{"n.plk"});
+    unpelk({"n.plk", "out"}, dir, 0);
+    EXPECT_TRUE(read_file(dir / "out") == to_bytes("hello"));
+  }
+  temp_dir dir;
+  bytes nameless = good;
+  nameless[3] = 0;
+  nameless.erase(nameless.begin() + 12, nameless.begin() + 14);
+  write_file(dir / "u.plk", nameless);
+  unpelk({"u.plk"}, dir, 1, "unpelk: u.plk: the container stores no name; give a target name");
+  unpelk({"u.plk", "sub/../out"}, dir, 1, "unpelk: sub/../out: cannot create a temporary file");
+  unpelk({"u.plk", "out"}, dir, 0);
+  EXPECT_TRUE(read_file(dir / "out") == to_bytes("hello"));
+}
+
+TEST(UnpelkOptions, TestListStdoutOverwriteAndUsage) {
+  temp_dir dir;
+  const std::string text(3000, 'a');
+  const bytes container = compress_with_pelk(to_bytes(text), "a.txt");
+  write_file(dir / "a.plk", container);
+  write_file(dir / "bad.plk", bytes(container.begin(), container.begin() + 5));
+
+  EXPECT_EQ(unpelk({"-t", "a.plk", "bad.plk"}, dir, 1, "unpelk: bad.plk: truncated header").out, "");
+  const std::string listing = unpelk({"-l", "a.plk"}, dir, 0).out;
+  EXPECT_NE(listing.find(std::to_string(container.size()) + "          3000   "), std::string::npos) << listing;
+  EXPECT_EQ(listing.substr(listing.size() - 7), " a.txt\n");
+  EXPECT_EQ(unpelk({"-c", "a.plk"}, dir, 0).out, text);
+
+  write_file(dir / "a.txt", to_bytes("old"));
+  unpelk({"a.plk"}, dir, 1, "unpelk: a.txt: already exists (use -f to overwrite)");
+  EXPECT_TRUE(read_file(dir / "a.txt") == to_bytes("old"));
+  unpelk({"-f", "a.plk"}, dir, 0);
+  EXPECT_TRUE(read_file(dir / "a.txt") == to_bytes(text));
+
+  for (const strings& args : std::vector<strings>{{}, {"-x", "a.plk"}, {"-t", "-l", "a.plk"}, {"a.plk", "b", "c"}}) {
+    unpelk(args, dir, 2, "unpelk: ");
+  }
+  EXPECT_EQ(unpelk({"-h"}, dir, 0).out.rfind("Usage: unpelk", 0), 0u);
+}
+
+}  // namespace
+}  // namespace pelk::test
