@@ -16,11 +16,18 @@ inline constexpr uint32_t window_margin = max_match;
 
 extern uint8_t window_buf[window_capacity + window_margin];
 
-// Heads of the hash chains, by hash value, and each position's link to the
-// position that headed its chain before it, by position mod 32768. A
-// position fits 16 bits; 0 means none, so position 0 is never a candidate.
+// Heads of the hash chains, by hash value: the position most recently
+// inserted with that hash. A position fits 16 bits and 0 means none, so
+// position 0 is never a candidate.
 extern uint16_t chain_heads[hash_size];
-extern uint16_t chain_links[half_window];
+
+// The chains themselves, by position mod 32768: the next four positions on
+// the position's chain, nearest in the low 16 bits, as they stood when it
+// was inserted. A chain only grows at its head, so these stay true for as
+// long as a search can reach them; one load yields four candidates, and a
+// search waits for one load per four candidates instead of one per
+// candidate.
+extern uint64_t chain_successors[half_window];
 
 extern uint32_t scan_pos;        // current position in window_buf
 extern uint32_t ahead_count;     // valid input bytes at and after scan_pos
@@ -58,7 +65,11 @@ inline uint32_t hash_take(uint32_t hash, uint8_t b) {
 inline uint32_t insert_position(uint32_t p) {
   rolling_hash = hash_take(rolling_hash, window_buf[p + 2]);
   const uint16_t head_pos = chain_heads[rolling_hash];
-  chain_links[p & (half_window - 1)] = head_pos;
+  // p's successors are head_pos and head_pos's first three. If head_pos's
+  // slot has since been reused by a position 32768 further on, head_pos is
+  // beyond every search's reach from p, which stops before the rest.
+  chain_successors[p & (half_window - 1)] =
+      head_pos != 0 ? chain_successors[head_pos & (half_window - 1)] << 16 | head_pos : 0;
   chain_heads[rolling_hash] = static_cast<uint16_t>(p);
   return head_pos;
 }
