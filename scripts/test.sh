@@ -15,3 +15,21 @@ run_suite() {
 
 run_suite "$root/build" -DCMAKE_BUILD_TYPE=Release
 run_suite "$root/build-sanitize" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELK_SANITIZE=ON
+
+# Fuzz smoke: every libFuzzer target (clang, address and undefined-behaviour
+# sanitizers, the whole program instrumented for coverage) for 30 s each.
+fuzz_dir="$root/build-fuzz"
+CC=clang CXX=clang++ cmake -S "$root" -B "$fuzz_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DPELK_FUZZ=ON -DPELK_SANITIZE=ON -DPELK_BUILD_BENCH=OFF -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link >/dev/null
+cmake --build "$fuzz_dir" -j "$jobs"
+fuzzers=$(find "$fuzz_dir/tests/fuzz" -maxdepth 1 -name '*_fuzz' -type f -perm -u+x | sort)
+[ -n "$fuzzers" ] || { echo "no fuzzer was built" >&2; exit 1; }
+for fuzzer in $fuzzers; do
+  name=$(basename "$fuzzer")
+  mkdir -p "$fuzz_dir/corpus/$name" "$fuzz_dir/artifacts"
+  echo "fuzzing $name for 30 s"
+  "$fuzzer" -max_total_time=30 -print_final_stats=1 -artifact_prefix="$fuzz_dir/artifacts/$name-" \
+    "$fuzz_dir/corpus/$name" >"$fuzz_dir/$name.log" 2>&1 \
+    || { tail -n 40 "$fuzz_dir/$name.log" >&2; echo "fuzzer $name failed" >&2; exit 1; }
+  grep -E '^stat::number_of_executed_units' "$fuzz_dir/$name.log" || true
+done
