@@ -159,7 +159,7 @@ uint32_t find_best_match(uint32_t head_pos) {
     // on its first two bytes and on the two that end a longer match. Tested
     // with one branch that is nearly always "no": a right guess lets the
     // next loads start before these bytes arrive.
-    if (((load_pair(c + best - 1) ^ scan_end) | (load_pair(c) ^ scan_start)) != 0) return false;
+    if (load_pair(c + best - 1) != scan_end || load_pair(c) != scan_start) return false;
     const uint32_t length = count_match(c, scan);
     if (length <= best) return false;  // strictly longer: the nearer of equals wins
     best_pos = candidate;
