@@ -4,10 +4,10 @@
 // Algorithm. Every position is hashed on its first three bytes and pushed on
 // the front of that hash's chain (chain_heads holds the front,
 // chain_successors each position's next four), so a chain lists earlier
-// positions with the same hash, nearest first. A search walks the chain from the nearest
-// candidate to the farthest, examines at most chain_limit of them (a quarter
-// when the match to beat is already good_enough), stops at stop_length, and
-// among equally long matches keeps the nearest.
+// positions with the same hash, nearest first. A search walks the chain from
+// the nearest candidate to the farthest, examines at most chain_limit of
+// them (a quarter when the match to beat is already good_enough), stops at
+// stop_length, and among equally long matches keeps the nearest.
 //
 // Invariants.
 //  - Positions are 16 bits and 0 means none: position 0, and after a slide
@@ -24,10 +24,13 @@
 // moves down over the lower one and every stored position drops by 32768;
 // positions that fall out of the window become 0 and end their chains.
 //
-// Optimizations. A candidate is first tested on the two bytes that end the
-// best match so far (a longer match must have them) and its first two bytes;
-// only then are lengths counted, eight bytes per step: the first set bit of
-// the XOR of two words marks the first differing byte.
+// Optimizations. The walk is bound by loads that depend on each other; with
+// four successors per slot it waits for one load per four candidates. A
+// candidate is first tested on the two bytes that end the best match so far
+// (a longer match must have them), which nearly always fails, so the branch
+// is well predicted and the next loads start early. Only then are its first
+// two bytes compared and its length counted, eight bytes per step: the
+// lowest set bit of the XOR of two words marks the first differing byte.
 #include "engine/match_finder.h"
 
 #include <bit>
@@ -156,9 +159,7 @@ uint32_t find_best_match(uint32_t head_pos) {
   auto examine = [&](uint32_t candidate) {
     const uint8_t* const c = window_buf + candidate;
     // A candidate can beat `best` only if it agrees with the scan position
-    // on its first two bytes and on the two that end a longer match. Tested
-    // with one branch that is nearly always "no": a right guess lets the
-    // next loads start before these bytes arrive.
+    // on the two bytes that end a longer match and on its first two bytes.
     if (load_pair(c + best - 1) != scan_end || load_pair(c) != scan_start) return false;
     const uint32_t length = count_match(c, scan);
     if (length <= best) return false;  // strictly longer: the nearer of equals wins
