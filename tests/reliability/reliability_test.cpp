@@ -1,0 +1,267 @@
+// Reliability of the real binary: injected I/O faults (through the preloaded
+// fault shim), hostile names and files, valgrind memcheck, and an opt-in
+// source above 4 GiB. Every run is killed after 60 s, so a hang fails too.
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <map>
+
+#include "driver/driver.h"
+#include "tests/support/test_support.h"
+
+namespace pelk::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// fault goes to the shim (see fault_shim.cpp), which logs each call to log.
+run_result run_guarded(const std::vector<std::string>& args, const fs::path& dir, const std::string& fault = "",
+                       const std::string& log = "") {
+  std::vector<std::string> argv = {"timeout", "60", "env"};
+  if (!fault.empty()) argv.insert(argv.end(), {"LD_PRELOAD=" PELK_PRELOAD, "PELK_FAULT=" + fault});
+  if (!log.empty()) argv.push_back("PELK_FAULT_LOG=" + log);
+  argv.push_back(pelk_binary());
+  argv.insert(argv.end(), args.begin(), args.end());
+  return run_program("/usr/bin/timeout", argv, dir);
+}
+
+std::string announced(const std::string& source) { return std::string(banner) + "in file = " + source + "\n"; }
+
+struct call {
+  char op;  // 'r' or 'w'
+  size_t asked;
+  long result;
+};
+
+std::vector<call> read_log(const fs::path& log) {
+  std::vector<call> calls;
+  std::ifstream in(log);
+  for (call c; in >> c.op >> c.asked >> c.result;) calls.push_back(c);
+  fs::remove(log);
+  return calls;
+}
+
+class IoFaults : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // 320 KiB, half incompressible: many 16 KiB writes and many window reads.
+    source = random_bytes(160 * 1024, 5);
+    for (size_t i = 0; source.size() < 320 * 1024; ++i) source.push_back(static_cast<uint8_t>("fox jumps "[i % 10] ^ i / 4096 % 7));
+    write_file(dir / "src.bin", source);
+    const run_result run = run_guarded({"src.bin", "out.plk"}, dir.path(), "none", log);
+    ASSERT_EQ(run.status, 0) << run.err;
+    baseline = read_file(dir / "out.plk");
+    ASSERT_EQ(verify_container(baseline, source, "src.bin"), "");
+    calls = read_log(log);
+    for (const call& c : calls) ++(c.op == 'r' ? reads : writes);
+  }
+  temp_dir dir;
+  const std::string log = (dir / "calls.log").string();
+  bytes source, baseline;
+  std::vector<call> calls;  // of the undisturbed run, in order
+  size_t reads = 0, writes = 0;
+};
+
+TEST_F(IoFaults, TargetReceivesWholeBufferWrites) {
+  EXPECT_GE(reads, 4u);
+  ASSERT_GE(writes, 8u);
+  size_t total = 0, seen = 0;
+  for (const call& c : calls) {
+    if (c.op != 'w') continue;
+    ++seen;
+    EXPECT_TRUE(c.asked == 16384 || seen == writes) << "write " << seen << " of " << c.asked;
+    EXPECT_EQ(c.result, static_cast<long>(c.asked));
+    total += c.asked;
+  }
+  EXPECT_EQ(total, baseline.size());
+}
+
+// Each read fails (EIO) in turn, each write (EIO, ENOSPC, returning 0): one
+// report with the system's text, status 1, and the target holds exactly the
+// buffers written before the failure.
+TEST_F(IoFaults, EveryFailingCallIsReportedOnce) {
+  size_t read_no = 0, write_no = 0, written = 0, swept = 0;
+  for (const call& c : calls) {
+    const std::string point = c.op == 'r' ? "read-fail " + std::to_string(++read_no) : "write-fail " + std::to_string(++write_no);
+    for (int error : c.op == 'r' ? std::vector<int>{EIO} : std::vector<int>{EIO, ENOSPC, 0}) {
+      const std::string fault = point + " " + std::to_string(error);
+      const run_result run = run_guarded({"src.bin", "out.plk"}, dir.path(), fault);
+      EXPECT_EQ(run.status, 1) << fault;
+      EXPECT_EQ(run.out, announced("src.bin")) << fault;
+      EXPECT_EQ(run.err, "\npelk: " + std::string(std::strerror(error == 0 ? EIO : error)) + "\n") << fault;
+      EXPECT_EQ(fs::file_size(dir / "out.plk"), written) << fault;
+      ++swept;
+    }
+    if (c.op == 'w') written += c.asked;
+  }
+  EXPECT_EQ(swept, reads + 3 * writes);
+  std::printf("fault points swept: %zu (%zu reads, %zu writes x 3)\n", swept, reads, writes);
+}
+
+// Short and interrupted calls change nothing; each run must have been
+// disturbed, i.e. have made more calls than the undisturbed one.
+TEST_F(IoFaults, ShortAndInterruptedCallsChangeNothing) {
+  for (const char* fault : {"read-max 1", "read-max 4097", "write-max 1", "write-max 1000", "eintr 2", "eintr 3"}) {
+    const run_result run = run_guarded({"src.bin", "out.plk"}, dir.path(), fault, log);
+    EXPECT_EQ(run.status, 0) << fault << run.err;
+    EXPECT_EQ(run.err, "") << fault;
+    EXPECT_EQ(mask_stamp(read_file(dir / "out.plk")), mask_stamp(baseline)) << fault;
+    EXPECT_GT(read_log(log).size(), calls.size()) << fault;
+  }
+}
+
+// The source grows or shrinks after it was measured: stream and CRC cover
+// exactly the bytes read; the size field keeps the measured length.
+TEST_F(IoFaults, SourceChangingUnderTheRunGivesTheBytesRead) {
+  bytes grown = source;
+  for (int i = 0; i < 70000; ++i) grown.push_back(static_cast<uint8_t>('A' + i % 26));
+  const bytes shrunk(source.begin(), source.begin() + 100000);
+  for (const auto& [fault, bytes_read] : {std::pair{"grow 70000", grown}, {"shrink 100000", shrunk}}) {
+    ASSERT_EQ(run_guarded({"src.bin", "out.plk"}, dir.path(), fault).status, 0) << fault;
+    bytes c = read_file(dir / "out.plk");
+    ASSERT_EQ(parse_header(c)->size_field, source.size()) << fault;
+    for (int i = 0; i < 4; ++i) c[8 + i] = static_cast<uint8_t>(bytes_read.size() >> (8 * i));
+    EXPECT_EQ(verify_container(c, bytes_read, "src.bin"), "") << fault;
+  }
+}
+
+const bytes payload = to_bytes("hostile names must not change a single byte\n");
+
+// Odd but legal names compress normally; the stored name is the raw tail.
+TEST(HostileNames, CompressWithTheRawTailStored) {
+  std::string deep;  // 19 directories of 200 characters, then the file: 4000 in all
+  for (char d = 'a'; d < 'a' + 19; ++d) deep += std::string(199, d) + "/";
+  deep += std::string(4000 - deep.size() - 4, 'f') + ".txt";
+  struct accepted {
+    std::string source, target, written, stored;  // target empty: derived
+  };
+  for (const accepted& c : std::vector<accepted>{
+           {"my data file.txt", "", "my data file.plk", "my data file.txt"},
+           {"two\nlines.txt", "", "two\nlines.plk", "two\nlines.txt"},
+           {"-c", "-d", "-d", "-c"},  // no options: "-c" is a file name
+           {"--help.txt", "", "--help.plk", "--help.txt"},
+           {"\xff\xfe\x80.bin", "", "\xff\xfe\x80.plk", "\xff\xfe\x80.bin"},  // not UTF-8: stored as is
+           {deep, "", deep.substr(0, 3997) + "plk", deep.substr(deep.rfind('/') + 1)},
+           {"data:", "", "daplk", ""},  // empty tails: flags still 08, the name a lone zero byte
+           {"dir\\", "", "dplk", ""}}) {
+    temp_dir dir;
+    fs::create_directories((dir / c.source).parent_path());
+    write_file(dir / c.source, payload);
+    std::vector<std::string> args = {c.source};
+    if (!c.target.empty()) args.push_back(c.target);
+    const run_result run = run_guarded(args, dir.path());
+    EXPECT_EQ(run.status, 0) << c.source << run.err;
+    EXPECT_EQ(run.out, announced(c.source));
+    const bytes container = read_file(dir / c.written);
+    EXPECT_EQ(verify_container(container, payload, c.stored), "") << c.source;
+    EXPECT_EQ(container.at(12 + c.stored.size()), 0);
+  }
+}
+
+std::map<std::string, bytes> snapshot(const fs::path& dir) {
+  std::map<std::string, bytes> files;
+  for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+    files[entry.path()] = fs::is_regular_file(fs::symlink_status(entry.path())) ? read_file(entry.path()) : bytes{};
+  }
+  return files;
+}
+
+// Each refusal: one report, status 1, nothing in the directory created or
+// changed, the source x.txt intact byte for byte, no hang on a FIFO.
+TEST(HostileFiles, RefusedWithoutTouchingAnything) {
+  const std::string same = "source and target are the same file", irregular = "not a regular file";
+  struct refused {
+    std::function<void(const fs::path&)> setup;
+    std::vector<std::string> args;
+    std::string file_named, reason;
+  };
+  const std::vector<refused> cases = {
+      {[](auto& d) { fs::create_directory(d / "sub"); }, {"x.txt", "sub"}, "sub", std::strerror(EISDIR)},
+      {nullptr, {"x.txt", "nowhere/x.plk"}, "nowhere/x.plk", std::strerror(ENOENT)},
+      {nullptr, {"x.txt", "x.txt"}, "x.txt", same},
+      {nullptr, {"x.txt", "./x.txt"}, "./x.txt", same},
+      {[](auto& d) { fs::create_symlink("x.txt", d / "l.plk"); }, {"x.txt", "l.plk"}, "l.plk", same},
+      {[](auto& d) { fs::create_hard_link(d / "x.txt", d / "h.plk"); }, {"x.txt", "h.plk"}, "h.plk", same},
+      {[](auto& d) { fs::create_symlink("x.txt", d / "l.txt"); }, {"l.txt", "x.txt"}, "x.txt", same},
+      {nullptr, {"none.txt", "out.plk"}, "none.txt", std::strerror(ENOENT)},
+      {[](auto& d) { fs::create_directory(d / "d.txt"); }, {"d.txt", "out.plk"}, "d.txt", irregular},
+      {[](auto& d) { mkfifo((d / "f.txt").c_str(), 0600); }, {"f.txt", "out.plk"}, "f.txt", irregular},
+      {nullptr, {"/dev/zero", "out.plk"}, "/dev/zero", irregular},
+      {nullptr, {"/dev/null", "out.plk"}, "/dev/null", irregular},
+  };
+  for (const refused& c : cases) {
+    temp_dir dir;
+    write_file(dir / "x.txt", payload);
+    if (c.setup) c.setup(dir.path());
+    const auto before = snapshot(dir.path());
+    const run_result run = run_guarded(c.args, dir.path());
+    EXPECT_EQ(run.status, 1) << c.args[0] << " " << c.args[1];
+    EXPECT_EQ(run.out, announced(c.args[0]));
+    EXPECT_EQ(run.err, "\npelk: " + c.file_named + ": " + c.reason + "\n");
+    EXPECT_EQ(snapshot(dir.path()), before) << c.args[0] << " " << c.args[1];
+    EXPECT_EQ(read_file(dir / "x.txt"), payload);
+  }
+}
+
+// No invalid access, no uninitialised value deciding anything, no definite
+// leak. Memcheck cannot run under the sanitizers' runtime.
+TEST(Memcheck, SmallCorpusFilesRunClean) {
+  if (PELK_SANITIZED) GTEST_SKIP() << "sanitizer build: memcheck runs in the plain build";
+  const auto corpus = corpus_dir();
+  if (!corpus) GTEST_SKIP() << "corpus not found at " << PELK_CORPUS_DIR;
+  for (const char* name : {"alice29.txt", "fireworks.jpeg", "kppkn.gtb"}) {
+    temp_dir dir;
+    const run_result run = run_program("/usr/bin/valgrind", {"valgrind", "-q", "--error-exitcode=99", "--leak-check=full",
+        "--errors-for-leak-kinds=definite", pelk_binary(), (*corpus / name).string(), "out.plk"}, dir.path());
+    EXPECT_EQ(run.status, 0) << name << run.err;
+    EXPECT_EQ(run.err, "") << name;
+    EXPECT_EQ(verify_container(read_file(dir / "out.plk"), read_file(*corpus / name), name), "");
+  }
+}
+
+// Opt-in (PELK_LARGE_TESTS=1): a hole of 4 GiB, then "tail!". The size field
+// holds the length modulo 2^32; unpelk inflates the stream into a pipe.
+TEST(LargeFiles, FourGiBAndFiveBytesInConstantMemory) {
+  if (std::getenv("PELK_LARGE_TESTS") == nullptr) GTEST_SKIP() << "opt-in: set PELK_LARGE_TESTS=1";
+#ifndef PELK_UNPELK_PATH
+  GTEST_SKIP() << "needs tools/unpelk to inflate the stream";
+#else
+  const uint64_t hole = uint64_t{1} << 32;
+  temp_dir dir;
+  std::ofstream(dir / "big.bin").close();
+  fs::resize_file(dir / "big.bin", hole);
+  std::ofstream(dir / "big.bin", std::ios::app) << "tail!";
+  const auto start = std::chrono::steady_clock::now();
+  const run_result run = run_pelk({"big.bin", "big.plk"}, dir.path());
+  rusage usage{};
+  getrusage(RUSAGE_CHILDREN, &usage);
+  std::printf("pelk: %.1f s, peak resident %ld KiB\n",
+              std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), usage.ru_maxrss);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_LT(usage.ru_maxrss, 64 * 1024);
+  EXPECT_EQ(parse_header(read_file(dir / "big.plk"))->size_field, 5u);
+
+  std::FILE* pipe = ::popen(("'" PELK_UNPELK_PATH "' -c '" + (dir / "big.plk").string() + "'").c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::vector<char> chunk(1 << 20);
+  uint64_t seen = 0, wrong = 0;
+  for (size_t got; (got = std::fread(chunk.data(), 1, chunk.size(), pipe)) > 0; seen += got) {
+    for (uint64_t at = seen; at < seen + got; ++at) {
+      wrong += at >= hole + 5 || chunk[at - seen] != (at < hole ? '\0' : "tail!"[at - hole]);
+    }
+  }
+  EXPECT_EQ(::pclose(pipe), 0);  // unpelk also checks the CRC and the size field
+  EXPECT_EQ(seen, hole + 5);
+  EXPECT_EQ(wrong, 0u);
+#endif
+}
+
+}  // namespace
+}  // namespace pelk::test

@@ -1,0 +1,163 @@
+// The per-container actions: see actions.h.
+//
+// Every action opens the container, reads its header and, except listing,
+// decodes its stream into a sink: a temporary file (restore), standard
+// output (-c) or nothing (-t). Faults of the container are reported against
+// the container's name, faults of writing against the output's name.
+#include "tools/unpelk/actions.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "tools/unpelk/byte_source.h"
+#include "tools/unpelk/container_reader.h"
+#include "tools/unpelk/listing.h"
+#include "tools/unpelk/output_file.h"
+#include "tools/unpelk/stored_name.h"
+
+namespace pelk {
+namespace {
+
+constexpr uint64_t default_name_max = 255;
+
+// An open container with its header read; closes itself.
+struct opened_container {
+  int fd = -1;
+  uint64_t file_size = 0;
+  byte_source source;
+  container_header header;
+
+  opened_container() = default;
+  opened_container(const opened_container&) = delete;
+  opened_container& operator=(const opened_container&) = delete;
+  ~opened_container() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+bool open_container(const std::string& path, opened_container& container) {
+  container.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (container.fd < 0) {
+    report(path, std::strerror(errno));
+    return false;
+  }
+  struct stat info;
+  if (::fstat(container.fd, &info) != 0) {
+    report(path, std::strerror(errno));
+    return false;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    report(path, S_ISDIR(info.st_mode) ? "is a directory" : "not a regular file");
+    return false;
+  }
+  container.file_size = static_cast<uint64_t>(info.st_size);
+  container.source.read = read_descriptor;
+  container.source.context = &container.fd;
+  const std::string problem = read_container_header(container.source, container.header);
+  if (!problem.empty()) {
+    report(path, problem);
+    return false;
+  }
+  return true;
+}
+
+bool discard_bytes(void*, const uint8_t*, size_t) { return true; }
+
+// Decodes the open container into sink; reports a fault of the container,
+// or a failed write against output_name.
+bool decode_into(const std::string& path, opened_container& container, inflater& state,
+                 descriptor_writer* writer, const std::string& output_name) {
+  const output_sink sink = writer != nullptr ? output_sink{write_to_descriptor, writer}
+                                             : output_sink{discard_bytes, nullptr};
+  const body_check check = read_container_body(container.source, state, sink, container.header);
+  if (check.write_failed) {
+    report(output_name, std::string("write error: ") + std::strerror(writer->write_errno));
+    return false;
+  }
+  if (!check.problem.empty()) {
+    report(path, check.problem);
+    return false;
+  }
+  return true;
+}
+
+// The file the stored name asks for, in the container's directory, or ""
+// after reporting why it cannot be used.
+std::string stored_target(const std::string& path, const container_header& header) {
+  if (!header.has_name) {
+    report(path, "the container stores no name; give a target name");
+    return "";
+  }
+  const std::string directory = directory_of(path);
+  const long name_max = ::pathconf(directory.empty() ? "." : directory.c_str(), _PC_NAME_MAX);
+  const char* reason = unsafe_name_reason(header.name, header.name_length,
+                                          name_max > 0 ? static_cast<uint64_t>(name_max) : default_name_max);
+  if (reason != nullptr) {
+    report(path, std::string("refusing the stored name \"") + printable(header.name) + "\": " + reason +
+                     "; give a target name");
+    return "";
+  }
+  return directory + header.name;
+}
+
+}  // namespace
+
+void report(const std::string& file, const std::string& reason) {
+  std::fprintf(stderr, "unpelk: %s: %s\n", file.c_str(), reason.c_str());
+}
+
+bool restore_container(const std::string& path, const std::string& target, bool overwrite,
+                       inflater& state) {
+  opened_container container;
+  if (!open_container(path, container)) return false;
+  const std::string final_path = target.empty() ? stored_target(path, container.header) : target;
+  if (final_path.empty()) return false;
+
+  struct stat existing;
+  if (!overwrite && ::lstat(final_path.c_str(), &existing) == 0) {
+    report(final_path, "already exists (use -f to overwrite)");
+    return false;
+  }
+  output_file output;
+  const std::string failure = create_output(final_path, output);
+  if (!failure.empty()) {
+    report(final_path, "cannot create a temporary file beside it: " + failure);
+    return false;
+  }
+  descriptor_writer writer{output.fd};
+  if (!decode_into(path, container, state, &writer, final_path)) {
+    discard_output(output);
+    return false;
+  }
+  const std::string commit_failure = commit_output(output, overwrite);
+  if (!commit_failure.empty()) {
+    report(final_path, commit_failure);
+    return false;
+  }
+  return true;
+}
+
+bool write_container_to_stdout(const std::string& path, inflater& state) {
+  opened_container container;
+  if (!open_container(path, container)) return false;
+  descriptor_writer writer{STDOUT_FILENO};
+  return decode_into(path, container, state, &writer, "standard output");
+}
+
+bool test_container(const std::string& path, inflater& state) {
+  opened_container container;
+  return open_container(path, container) && decode_into(path, container, state, nullptr, "");
+}
+
+bool list_container(const std::string& path, int current_year) {
+  opened_container container;
+  if (!open_container(path, container)) return false;
+  std::printf("%s\n", list_line(container.header, container.file_size, current_year).c_str());
+  return true;
+}
+
+}  // namespace pelk

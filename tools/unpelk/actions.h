@@ -1,0 +1,29 @@
+// What unpelk does with one container: restore it to a file, write it to
+// standard output, test it or list it. Each action reports its own errors
+// as one line on standard error naming the file concerned, and returns
+// whether it succeeded.
+#pragma once
+
+#include <string>
+
+#include "tools/unpelk/inflate.h"
+
+namespace pelk {
+
+// Restores the container to `target`, or when that is empty to its stored
+// name in the container's directory. An existing file is replaced only with
+// `overwrite`.
+bool restore_container(const std::string& path, const std::string& target, bool overwrite,
+                       inflater& state);
+
+bool write_container_to_stdout(const std::string& path, inflater& state);
+
+bool test_container(const std::string& path, inflater& state);
+
+// Prints the listing line of one container; current_year dates its stamp.
+bool list_container(const std::string& path, int current_year);
+
+// "unpelk: <file>: <reason>" on standard error.
+void report(const std::string& file, const std::string& reason);
+
+}  // namespace pelk

@@ -1,0 +1,47 @@
+// The streaming RFC 1951 inflater: decodes one raw deflate stream from a
+// byte_source into an output sink, in memory of a fixed size whatever the
+// stream's length.
+//
+// It is the project's own because the container's trailer can only be found
+// by decoding the stream to its end, and the whole-buffer decoders available
+// to the tests need the whole file (and the whole output) in memory.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "tools/unpelk/byte_source.h"
+
+namespace pelk {
+
+// Receives the decoded bytes in order, in pieces of up to a few hundred KiB.
+// Returns false to stop decoding (a failed write).
+struct output_sink {
+  bool (*write)(void* context, const uint8_t* data, size_t size);
+  void* context;
+};
+
+enum class inflate_status : uint8_t { ok, truncated, corrupt, read_failed, write_failed };
+
+struct inflate_result {
+  inflate_status status;
+  const char* detail;    // what is wrong with a corrupt stream, else ""
+  uint64_t output_size;  // bytes handed to the sink
+};
+
+// The decoding tables and the sliding window: about 330 KiB, allocated once
+// and reused for any number of streams.
+struct inflater;
+struct inflater_deleter {
+  void operator()(inflater* state) const;
+};
+using inflater_ptr = std::unique_ptr<inflater, inflater_deleter>;
+inflater_ptr make_inflater();
+
+// Decodes the stream that starts at source's position. On success the
+// source is left at the first byte after the stream (the byte after the one
+// holding the final block's last bit).
+inflate_result inflate_stream(inflater& state, byte_source& source, output_sink sink);
+
+}  // namespace pelk

@@ -1,0 +1,28 @@
+// The -l listing: one line per container with its sizes, ratio, decoded
+// time stamp and stored name.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "tools/unpelk/container_reader.h"
+
+namespace pelk {
+
+struct stamp_time {
+  int year, month, day, hour, minute, second;
+};
+
+// Unpacks a header stamp (bits 0-4 seconds/2, 5-10 minutes, 11-15 hours,
+// 16-20 day-1, 21-25 month from 0, 26-31 (year-1980) mod 64). The year field
+// only fixes the year modulo 64; the year shown is the latest with that
+// remainder that is not after current_year.
+stamp_time decode_stamp(uint32_t stamp, int current_year);
+
+std::string list_heading();
+
+// compressed_size is the container's size in bytes; the original size is
+// the header's size field (the source's length modulo 2^32).
+std::string list_line(const container_header& header, uint64_t compressed_size, int current_year);
+
+}  // namespace pelk
