@@ -53,7 +53,9 @@ class IoFaults : public ::testing::Test {
   void SetUp() override {
     // 320 KiB, half incompressible: many 16 KiB writes and many window reads.
     source = random_bytes(160 * 1024, 5);
-    for (size_t i = 0; source.size() < 320 * 1024; ++i) source.push_back(static_cast<uint8_t>("fox jumps "[i % 10] ^ i / 4096 % 7));
+    for (size_t i = 0; source.size() < 320 * 1024; ++i) {
+      source.push_back(static_cast<uint8_t>("fox jumps "[i % 10] ^ i / 4096 % 7));
+    }
     write_file(dir / "src.bin", source);
     const run_result run = run_guarded({"src.bin", "out.plk"}, dir.path(), "none", log);
     ASSERT_EQ(run.status, 0) << run.err;
@@ -89,7 +91,8 @@ TEST_F(IoFaults, TargetReceivesWholeBufferWrites) {
 TEST_F(IoFaults, EveryFailingCallIsReportedOnce) {
   size_t read_no = 0, write_no = 0, written = 0, swept = 0;
   for (const call& c : calls) {
-    const std::string point = c.op == 'r' ? "read-fail " + std::to_string(++read_no) : "write-fail " + std::to_string(++write_no);
+    const std::string point = c.op == 'r' ? "read-fail " + std::to_string(++read_no)
+                                          : "write-fail " + std::to_string(++write_no);
     for (int error : c.op == 'r' ? std::vector<int>{EIO} : std::vector<int>{EIO, ENOSPC, 0}) {
       const std::string fault = point + " " + std::to_string(error);
       const run_result run = run_guarded({"src.bin", "out.plk"}, dir.path(), fault);
@@ -108,7 +111,8 @@ TEST_F(IoFaults, EveryFailingCallIsReportedOnce) {
 // Short and interrupted calls change nothing; each run must have been
 // disturbed, i.e. have made more calls than the undisturbed one.
 TEST_F(IoFaults, ShortAndInterruptedCallsChangeNothing) {
-  for (const char* fault : {"read-max 1", "read-max 4097", "write-max 1", "write-max 1000", "eintr 2", "eintr 3"}) {
+  for (const char* fault :
+       {"read-max 1", "read-max 4097", "write-max 1", "write-max 1000", "eintr 2", "eintr 3"}) {
     const run_result run = run_guarded({"src.bin", "out.plk"}, dir.path(), fault, log);
     EXPECT_EQ(run.status, 0) << fault << run.err;
     EXPECT_EQ(run.err, "") << fault;
@@ -168,7 +172,8 @@ TEST(HostileNames, CompressWithTheRawTailStored) {
 std::map<std::string, bytes> snapshot(const fs::path& dir) {
   std::map<std::string, bytes> files;
   for (const auto& entry : fs::recursive_directory_iterator(dir)) {
-    files[entry.path()] = fs::is_regular_file(fs::symlink_status(entry.path())) ? read_file(entry.path()) : bytes{};
+    const bool regular = fs::is_regular_file(fs::symlink_status(entry.path()));
+    files[entry.path()] = regular ? read_file(entry.path()) : bytes{};
   }
   return files;
 }
@@ -218,8 +223,11 @@ TEST(Memcheck, SmallCorpusFilesRunClean) {
   if (!corpus) GTEST_SKIP() << "corpus not found at " << PELK_CORPUS_DIR;
   for (const char* name : {"alice29.txt", "fireworks.jpeg", "kppkn.gtb"}) {
     temp_dir dir;
-    const run_result run = run_program("/usr/bin/valgrind", {"valgrind", "-q", "--error-exitcode=99", "--leak-check=full",
-        "--errors-for-leak-kinds=definite", pelk_binary(), (*corpus / name).string(), "out.plk"}, dir.path());
+    const run_result run = run_program("/usr/bin/valgrind",
+                                       {"valgrind", "-q", "--error-exitcode=99", "--leak-check=full",
+                                        "--errors-for-leak-kinds=definite", pelk_binary(),
+                                        (*corpus / name).string(), "out.plk"},
+                                       dir.path());
     EXPECT_EQ(run.status, 0) << name << run.err;
     EXPECT_EQ(run.err, "") << name;
     EXPECT_EQ(verify_container(read_file(dir / "out.plk"), read_file(*corpus / name), name), "");
