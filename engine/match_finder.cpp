@@ -90,12 +90,6 @@ uint64_t load_word(const uint8_t* p) {
   return word;
 }
 
-uint16_t load_pair(const uint8_t* p) {
-  uint16_t pair;
-  std::memcpy(&pair, p, sizeof pair);
-  return pair;
-}
-
 // The number of equal leading bytes of a and b, given that the first three
 // agree, capped at max_match. Offsets 3..258 take 32 steps of eight bytes; no
 // byte past offset 258 is read.
@@ -150,23 +144,40 @@ uint32_t find_best_match(uint32_t head_pos) {
   const uint32_t search_floor = scan_pos > max_distance ? scan_pos - max_distance : 0;
 
   const uint8_t* const scan = window_buf + scan_pos;
-  const uint16_t scan_start = load_pair(scan);
   uint32_t best = prev_match_len;
-  uint16_t scan_end = load_pair(scan + best - 1);
   uint32_t best_pos = 0;
+
+  // A candidate can beat `best` only if its bytes 0..best all agree with the
+  // scan position's; it is tested on some of them first, with one branch
+  // that is nearly always "no", so the next loads start before the bytes
+  // arrive. While best < 8 the test covers them all (the first eight bytes,
+  // masked); beyond, it covers the first eight and the eight ending at
+  // offset best. Testing only bytes that a longer match must have cannot
+  // turn a result away, and the tighter the test, the rarer a wrong guess.
+  const uint64_t scan_head = load_word(scan);
+  uint64_t head_mask, scan_tail, tail_mask;
+  uint32_t tail_offset;
+  auto aim_at = [&](uint32_t length) {
+    const bool short_match = length < 8;
+    head_mask = short_match ? ~uint64_t{0} >> (8 * (7 - length)) : ~uint64_t{0};
+    tail_offset = short_match ? 0 : length - 7;
+    scan_tail = load_word(scan + tail_offset);
+    tail_mask = head_mask;
+  };
+  aim_at(best);
 
   // Examines one candidate; true when the search is to end.
   auto examine = [&](uint32_t candidate) {
     const uint8_t* const c = window_buf + candidate;
-    // A candidate can beat `best` only if it agrees with the scan position
-    // on the two bytes that end a longer match and on its first two bytes.
-    if (load_pair(c + best - 1) != scan_end || load_pair(c) != scan_start) return false;
+    const uint64_t differ = ((load_word(c) ^ scan_head) & head_mask) |
+                            ((load_word(c + tail_offset) ^ scan_tail) & tail_mask);
+    if (differ != 0) return false;
     const uint32_t length = count_match(c, scan);
     if (length <= best) return false;  // strictly longer: the nearer of equals wins
     best_pos = candidate;
     best = length;
     if (length >= stop_length) return true;
-    scan_end = load_pair(scan + best - 1);
+    aim_at(best);
     return false;
   };
 
