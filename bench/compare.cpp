@@ -6,15 +6,18 @@
 // ones concatenated. For each file, pelk runs as a whole process (the way
 // users run it, file in page cache) and libdeflate in process on the file in
 // memory; the runs alternate, and the table shows medians, so both see the
-// same machine noise. Peak memory is pelk's maximum resident set size,
+// same machine noise. Speeds are taken from CPU time (user + system for the
+// pelk process, thread CPU time for libdeflate), which other processes on a
+// shared machine disturb far less than wall-clock time. Peak memory is pelk's maximum resident set size,
 // taken in one more run under GNU time: a child forked from this process
 // would be charged for the parent's pages it held before exec.
 #include <libdeflate.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -23,7 +26,6 @@
 #include <vector>
 
 namespace fs = std::filesystem;
-using clock_type = std::chrono::steady_clock;
 
 namespace {
 
@@ -32,10 +34,18 @@ std::vector<uint8_t> read_all(const fs::path& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// Runs argv to completion with standard output discarded; returns seconds.
+double seconds_of(const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; }
+
+double thread_cpu_seconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+// Runs argv to completion with standard output discarded; returns its CPU
+// seconds.
 double run_process(const std::vector<std::string>& args) {
   std::fflush(stdout);
-  const auto start = clock_type::now();
   const pid_t pid = fork();
   if (pid == 0) {
     std::freopen("/dev/null", "w", stdout);
@@ -46,8 +56,9 @@ double run_process(const std::vector<std::string>& args) {
     _exit(127);
   }
   int status = 0;
-  waitpid(pid, &status, 0);
-  const double seconds = std::chrono::duration<double>(clock_type::now() - start).count();
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  const double seconds = seconds_of(usage.ru_utime) + seconds_of(usage.ru_stime);
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
     std::fprintf(stderr, "failed: %s %s\n", args[0].c_str(), args[1].c_str());
     std::exit(1);
@@ -114,10 +125,10 @@ int main(int argc, char** argv) {
     for (int r = 0; r < runs; ++r) {
       pelk_times.push_back(run_process({PELK_BINARY_PATH, file, target}));
 
-      const auto start = clock_type::now();
+      const double start = thread_cpu_seconds();
       peer_size = libdeflate_deflate_compress(peer, source.data(), source.size(), peer_out.data(),
                                               peer_out.size());
-      peer_times.push_back(std::chrono::duration<double>(clock_type::now() - start).count());
+      peer_times.push_back(thread_cpu_seconds() - start);
     }
     const long peak_kib = peak_memory_kib(file, target, work / "peak");
     const double mb = static_cast<double>(source.size()) / 1e6;

@@ -1,47 +1,50 @@
 // The bit writer: deflate's bit stream on top of the output buffer.
 //
 // Deflate packs bits least significant first. Pending bits gather in a
-// 16-bit accumulator, the earliest in bit 0, and leave it two bytes at a
+// 64-bit accumulator, the earliest in bit 0, and leave it four bytes at a
 // time, low byte first:
 //
-//     accumulator  [ ........ ...ccbbb ]   bit_count = 5: field bbb went
-//                                           first, then cc
+//     accumulator  [ ... 0000 0000 ...ccbbb ]   count = 5: field bbb went
+//                                                first, then cc
 //
-// A field that does not fit completes the accumulator, which goes out as one
-// word, and its remaining high bits start the next one. The bits above the
-// pending ones are always zero, so aligning fills with zero bits for free.
+// A field of up to 16 bits always fits behind fewer than 32 pending bits,
+// so emitting is an OR, an add and, once per 32 bits, a spill. The bits
+// above the pending ones are always zero, so aligning fills with zero bits
+// for free. The bytes reach the output buffer later than with a narrower
+// accumulator, but in the same order, so the stream is the same.
 #include <cstdint>
+#include <cstring>
 
 #include "container/byte_output.h"
 #include "container/container.h"
 #include "container/container_writer.h"
 
 namespace pelk {
-namespace {
 
-uint32_t bit_accumulator = 0;  // 16 significant bits
-int bit_count = 0;             // pending bits, 0..16
+namespace pending_bits {
 
-}  // namespace
+uint64_t accumulator = 0;
+int count = 0;
 
-void bit_writer_init(int descriptor) {
-  bit_accumulator = 0;
-  bit_count = 0;
-  if (descriptor != -1) input_hook = read_input_chunk;
+void spill() {
+  // Straight into the buffer when that cannot fill it; near its end byte by
+  // byte, so it is written out exactly when it holds 16384 bytes.
+  if (out_count + 4 < out_buffer_size) {
+    for (int i = 0; i < 4; ++i) out_buffer[out_count + i] = static_cast<uint8_t>(accumulator >> (8 * i));
+    out_count += 4;
+  } else {
+    for (int i = 0; i < 4; ++i) emit_byte(static_cast<uint8_t>(accumulator >> (8 * i)));
+  }
+  accumulator >>= 32;
+  count -= 32;
 }
 
-void emit_bits(uint32_t value, int length) {
-  // Strictly greater: a field that fills the accumulator to exactly 16
-  // bits stays pending until the next field or alignment.
-  if (bit_count > 16 - length) {
-    bit_accumulator = (bit_accumulator | (value << bit_count)) & 0xFFFF;
-    emit_word(bit_accumulator);
-    bit_accumulator = (value >> (16 - bit_count)) & 0xFFFF;
-    bit_count += length - 16;
-  } else {
-    bit_accumulator |= value << bit_count;
-    bit_count += length;
-  }
+}  // namespace pending_bits
+
+void bit_writer_init(int descriptor) {
+  pending_bits::accumulator = 0;
+  pending_bits::count = 0;
+  if (descriptor != -1) input_hook = read_input_chunk;
 }
 
 uint32_t reverse_bits(uint32_t code, int length) {
@@ -54,13 +57,12 @@ uint32_t reverse_bits(uint32_t code, int length) {
 }
 
 void align_to_byte() {
-  if (bit_count > 8) {
-    emit_word(bit_accumulator);
-  } else if (bit_count > 0) {
-    emit_byte(static_cast<uint8_t>(bit_accumulator));
+  for (; pending_bits::count > 0; pending_bits::count -= 8) {
+    emit_byte(static_cast<uint8_t>(pending_bits::accumulator));
+    pending_bits::accumulator >>= 8;
   }
-  bit_accumulator = 0;
-  bit_count = 0;
+  pending_bits::accumulator = 0;
+  pending_bits::count = 0;
 }
 
 void emit_stored(const uint8_t* buffer, uint32_t length, bool with_header) {

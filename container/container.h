@@ -34,9 +34,21 @@ extern input_function input_hook;
 
 // --- For the engine: the bit stream -----------------------------------------
 
+// The bit writer's pending bits. Internal to the bit writer; declared here
+// only so that emit_bits can be inlined into the engine's hot loops.
+namespace pending_bits {
+extern uint64_t accumulator;  // the earliest pending bit in bit 0
+extern int count;             // 0..31 between calls
+void spill();                 // sends the low 32 bits to the output buffer
+}  // namespace pending_bits
+
 // Appends the low `length` bits of value (1..16 bits), least significant
 // bit first. The value must fit in `length` bits.
-void emit_bits(uint32_t value, int length);
+inline void emit_bits(uint32_t value, int length) {
+  pending_bits::accumulator |= uint64_t{value} << pending_bits::count;
+  pending_bits::count += length;
+  if (pending_bits::count >= 32) pending_bits::spill();
+}
 
 // The low `length` bits of code in reverse order (length >= 1). Huffman
 // codes are stored reversed so that emit_bits sends them most significant

@@ -2,12 +2,12 @@
 // for the longest earlier string that the bytes at the scan position repeat.
 //
 // Algorithm. Every position is hashed on its first three bytes and pushed on
-// the front of that hash's chain (chain_heads holds the front, chain_links
-// each position's successor), so a chain lists earlier positions with the
-// same hash, nearest first. A search walks the chain from the nearest
-// candidate to the farthest, examines at most chain_limit of them (a quarter
-// when the match to beat is already good_enough), stops at stop_length, and
-// among equally long matches keeps the nearest.
+// the front of that hash's chain (chain_heads holds the front,
+// chain_successors each position's next four), so a chain lists earlier
+// positions with the same hash, nearest first. A search walks the chain from
+// the nearest candidate to the farthest, examines at most chain_limit of
+// them (a quarter when the match to beat is already good_enough), stops at
+// stop_length, and among equally long matches keeps the nearest.
 //
 // Invariants.
 //  - Positions are 16 bits and 0 means none: position 0, and after a slide
@@ -15,19 +15,22 @@
 //  - The hash keeps all eight bits of the third byte, so two positions on one
 //    chain whose first two bytes agree also agree in their third. That is
 //    why a candidate's first two bytes are compared and its third never is.
-//  - A position's link is written when it is inserted, so chains only reach
-//    positions inserted for this input and chain_links needs no clearing; a
-//    link overwritten by a position 32768 further on belonged to a position
-//    beyond the distance limit, which no search reaches.
+//  - A position's successors are written when it is inserted, so chains
+//    only reach positions inserted for this input and chain_successors needs
+//    no clearing; a slot overwritten by a position 32768 further on belonged
+//    to a position beyond the distance limit, where every search stops.
 //
 // Sliding. When the scan position nears the window's end, the upper half
 // moves down over the lower one and every stored position drops by 32768;
 // positions that fall out of the window become 0 and end their chains.
 //
-// Optimizations. A candidate is first tested on the two bytes that end the
-// best match so far (a longer match must have them) and its first two bytes;
-// only then are lengths counted, eight bytes per step: the first set bit of
-// the XOR of two words marks the first differing byte.
+// Optimizations. The walk is bound by loads that depend on each other; with
+// four successors per slot it waits for one load per four candidates. A
+// candidate is first tested on the two bytes that end the best match so far
+// (a longer match must have them), which nearly always fails, so the branch
+// is well predicted and the next loads start early. Only then are its first
+// two bytes compared and its length counted, eight bytes per step: the
+// lowest set bit of the XOR of two words marks the first differing byte.
 #include "engine/match_finder.h"
 
 #include <bit>
@@ -42,7 +45,7 @@ int compression_level = 6;
 
 uint8_t window_buf[window_capacity + window_margin];
 uint16_t chain_heads[hash_size];
-uint16_t chain_links[half_window];
+uint64_t chain_successors[half_window];
 
 uint32_t scan_pos = 0;
 uint32_t ahead_count = 0;
@@ -76,7 +79,6 @@ const level_params level_table[10] = {
     {32, 258, 258, 4096},
 };
 
-static_assert(hash_size == half_window, "heads and links are both 64 KiB of 16-bit positions");
 static_assert(window_capacity - 1 + max_match < sizeof(window_buf),
               "a comparison at the last position stays inside the margin");
 
@@ -86,12 +88,6 @@ uint64_t load_word(const uint8_t* p) {
   uint64_t word;
   std::memcpy(&word, p, sizeof word);
   return word;
-}
-
-uint16_t load_pair(const uint8_t* p) {
-  uint16_t pair;
-  std::memcpy(&pair, p, sizeof pair);
-  return pair;
 }
 
 // The number of equal leading bytes of a and b, given that the first three
@@ -148,39 +144,65 @@ uint32_t find_best_match(uint32_t head_pos) {
   const uint32_t search_floor = scan_pos > max_distance ? scan_pos - max_distance : 0;
 
   const uint8_t* const scan = window_buf + scan_pos;
-  const uint16_t scan_start = load_pair(scan);
   uint32_t best = prev_match_len;
-  uint16_t scan_end = load_pair(scan + best - 1);
   uint32_t best_pos = 0;
-  uint32_t candidate = head_pos;
-  for (;;) {
+
+  // A candidate can beat `best` only if its bytes 0..best all agree with the
+  // scan position's; it is tested on some of them first, with one branch
+  // that is nearly always "no", so the next loads start before the bytes
+  // arrive. While best < 8 the test covers them all (the first eight bytes,
+  // masked); beyond, it covers the first eight and the eight ending at
+  // offset best. Testing only bytes that a longer match must have cannot
+  // turn a result away, and the tighter the test, the rarer a wrong guess.
+  const uint64_t scan_head = load_word(scan);
+  uint64_t head_mask, scan_tail, tail_mask;
+  uint32_t tail_offset;
+  auto aim_at = [&](uint32_t length) {
+    const bool short_match = length < 8;
+    head_mask = short_match ? ~uint64_t{0} >> (8 * (7 - length)) : ~uint64_t{0};
+    tail_offset = short_match ? 0 : length - 7;
+    scan_tail = load_word(scan + tail_offset);
+    tail_mask = head_mask;
+  };
+  aim_at(best);
+
+  // Examines one candidate; true when the search is to end.
+  auto examine = [&](uint32_t candidate) {
     const uint8_t* const c = window_buf + candidate;
-    // One branch, nearly always "no": a wrong guess here would stall the walk
-    // until the window bytes arrive, while a right one lets the next links
-    // load ahead.
-    if (((load_pair(c + best - 1) ^ scan_end) | (load_pair(c) ^ scan_start)) == 0) {
-      const uint32_t length = count_match(c, scan);
-      if (length > best) {  // strictly longer: the nearer of equals wins
-        best_pos = candidate;
-        best = length;
-        if (length >= stop_length) break;
-        scan_end = load_pair(scan + best - 1);
-      }
+    const uint64_t differ = ((load_word(c) ^ scan_head) & head_mask) |
+                            ((load_word(c + tail_offset) ^ scan_tail) & tail_mask);
+    if (differ != 0) return false;
+    const uint32_t length = count_match(c, scan);
+    if (length <= best) return false;  // strictly longer: the nearer of equals wins
+    best_pos = candidate;
+    best = length;
+    if (length >= stop_length) return true;
+    aim_at(best);
+    return false;
+  };
+
+  uint32_t candidate = head_pos;
+  if (examine(candidate)) goto done;
+  for (;;) {
+    uint64_t successors = chain_successors[candidate & (half_window - 1)];
+    for (int k = 0; k < 4; ++k, successors >>= 16) {
+      candidate = static_cast<uint32_t>(successors & 0xFFFF);
+      if (candidate <= search_floor || --budget == 0 || examine(candidate)) goto done;
     }
-    candidate = chain_links[candidate & (half_window - 1)];
-    if (candidate <= search_floor || --budget == 0) break;
   }
+done:
   if (best_pos != 0) match_pos = best_pos;
   return best;
 }
 
 namespace {
 
-void rebase_positions(uint16_t* table, uint32_t entries) {
-  for (uint32_t i = 0; i < entries; ++i) {
-    const uint16_t p = table[i];
-    table[i] = static_cast<uint16_t>(p >= half_window ? p - half_window : 0);
-  }
+// After a slide every stored position drops by 32768; one that falls below
+// the window becomes 0, none. Applied to four 16-bit positions at once: a
+// lane keeps its low 15 bits exactly when its top bit is set.
+uint64_t rebase_lanes(uint64_t lanes) {
+  constexpr uint64_t top_bits = 0x8000800080008000;
+  return lanes & ((lanes & top_bits) >> 15) * 0x7FFF;
 }
 
 }  // namespace
@@ -193,8 +215,13 @@ void top_up_window() {
     match_pos -= half_window;  // only its distance to scan_pos is ever used
     scan_pos -= half_window;
     block_origin -= static_cast<int32_t>(half_window);
-    rebase_positions(chain_heads, hash_size);
-    rebase_positions(chain_links, half_window);
+    for (uint64_t& lanes : chain_successors) lanes = rebase_lanes(lanes);
+    for (uint32_t i = 0; i < hash_size; i += 4) {
+      uint64_t lanes;
+      std::memcpy(&lanes, chain_heads + i, sizeof lanes);
+      lanes = rebase_lanes(lanes);
+      std::memcpy(chain_heads + i, &lanes, sizeof lanes);
+    }
     room += half_window;
   }
   if (input_ended) return;

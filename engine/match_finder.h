@@ -16,11 +16,21 @@ inline constexpr uint32_t window_margin = max_match;
 
 extern uint8_t window_buf[window_capacity + window_margin];
 
-// Heads of the hash chains, by hash value, and each position's link to the
-// position that headed its chain before it, by position mod 32768. A
-// position fits 16 bits; 0 means none, so position 0 is never a candidate.
+// Heads of the hash chains, by hash value: the position most recently
+// inserted with that hash. A position fits 16 bits and 0 means none, so
+// position 0 is never a candidate.
 extern uint16_t chain_heads[hash_size];
-extern uint16_t chain_links[half_window];
+
+// The chains themselves, by position mod 32768: the next four positions on
+// the position's chain, nearest in the low 16 bits, as they stood when it
+// was inserted. A chain only grows at its head, so these stay true for as
+// long as a search can reach them; one load yields four candidates, and a
+// search waits for one load per four candidates instead of one per
+// candidate.
+extern uint64_t chain_successors[half_window];
+inline constexpr uint32_t insert_prefetch_distance = 8;
+static_assert(window_margin >= insert_prefetch_distance + 2,
+              "the insertion prefetch reads ahead of the last position too");
 
 extern uint32_t scan_pos;        // current position in window_buf
 extern uint32_t ahead_count;     // valid input bytes at and after scan_pos
@@ -56,9 +66,22 @@ inline uint32_t hash_take(uint32_t hash, uint8_t b) {
 // head, the first candidate for a search at p (0: none). The rolling hash
 // must already cover the bytes at p and p + 1.
 inline uint32_t insert_position(uint32_t p) {
+  // Positions are inserted in order, so the chain a few positions on can be
+  // asked for now; by the time it is inserted its successors are in cache.
+  // Only a hint: a head that changes meanwhile costs nothing but the miss.
+  const uint8_t* ahead = window_buf + p + insert_prefetch_distance;
+  const uint32_t ahead_hash = ((uint32_t{ahead[0]} << (2 * hash_shift)) ^
+                               (uint32_t{ahead[1]} << hash_shift) ^ ahead[2]) & hash_mask;
+  __builtin_prefetch(&chain_successors[chain_heads[ahead_hash] & (half_window - 1)]);
+
   rolling_hash = hash_take(rolling_hash, window_buf[p + 2]);
   const uint16_t head_pos = chain_heads[rolling_hash];
-  chain_links[p & (half_window - 1)] = head_pos;
+  // p's successors are head_pos and head_pos's first three. When head_pos
+  // is 0 the rest is noise, and if head_pos's slot has since been reused by
+  // a position 32768 further on, head_pos is beyond reach: every search
+  // stops at the first successor it cannot use, before any of the rest.
+  chain_successors[p & (half_window - 1)] =
+      chain_successors[head_pos & (half_window - 1)] << 16 | head_pos;
   chain_heads[rolling_hash] = static_cast<uint16_t>(p);
   return head_pos;
 }
