@@ -70,7 +70,7 @@ TEST(UnpelkDamage, EveryMalformedContainerIsRefusedAndLeavesNoFile) {
       {[](bytes& c) { c.resize(13); }, "stored name has no terminating zero byte"},
       {[&](bytes& c) { c.resize(stream + 3); }, "compressed data is truncated"},
       {[&](bytes& c) { c[stream] = 0x07; }, "compressed data is corrupt: reserved block type"},
-      {[](bytes& c) { c.resize(c.size() - 2); }, "truncated: the CRC-32 after the compressed data is missing"},
+      {[](bytes& c) { c.erase(c.end() - 2, c.end()); }, "truncated: the CRC-32 after the compressed data is missing"},
       {[](bytes& c) { c.back() ^= 0x80; }, "CRC-32 mismatch: the container says "},
       {[](bytes& c) { c[8] ^= 1; }, "size mismatch: the header says 234 bytes, the data has 235"},
       {[](bytes& c) { c.push_back(0); }, "unexpected bytes after the CRC-32"}};

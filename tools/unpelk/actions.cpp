@@ -40,7 +40,9 @@ struct opened_container {
 };
 
 bool open_container(const std::string& path, opened_container& container) {
-  container.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Without blocking: opening a FIFO would wait for a writer before the
+  // check below could refuse it. Reads from a regular file never block.
+  container.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (container.fd < 0) {
     report(path, std::strerror(errno));
     return false;

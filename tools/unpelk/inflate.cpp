@@ -287,14 +287,15 @@ fast_exit fast_loop_plain(fast_state& state, const uint8_t* in_limit, uint8_t* o
 
 using fast_loop_function = decltype(&fast_loop_plain);
 
-fast_loop_function choose_fast_loop() {
+fast_loop_function choose_fast_loop(bool portable) {
 #if PELK_X86_BMI2
-  if (__builtin_cpu_supports("bmi2")) return fast_loop_bmi2;
+  if (!portable && __builtin_cpu_supports("bmi2")) return fast_loop_bmi2;
 #endif
+  (void)portable;
   return fast_loop_plain;
 }
 
-const fast_loop_function run_fast_loop = choose_fast_loop();
+fast_loop_function run_fast_loop = choose_fast_loop(false);
 
 enum class step : uint8_t { more, block_end, failed };
 
@@ -621,6 +622,8 @@ struct decoder {
 };
 
 }  // namespace
+
+void use_portable_fast_loop(bool portable) { run_fast_loop = choose_fast_loop(portable); }
 
 inflate_result inflate_stream(inflater& state, byte_source& source, output_sink sink) {
   decoder d{state, source, sink};

@@ -44,4 +44,9 @@ inflater_ptr make_inflater();
 // holding the final block's last bit).
 inflate_result inflate_stream(inflater& state, byte_source& source, output_sink sink);
 
+// The hot loop exists in a portable form and, where the processor has
+// them, in one using its bit-manipulation instructions (chosen by default).
+// Tests use this to run the portable form as well.
+void use_portable_fast_loop(bool portable);
+
 }  // namespace pelk
