@@ -1,14 +1,15 @@
 // unpelk's units on their own: the inflater on streams of another encoder
 // (libdeflate at levels 1, 6 and 12 writes stored, fixed and dynamic blocks
 // its own way), which must decode to exactly their input and end exactly
-// where they end, also when the input arrives one byte at a time; and the
-// listing's time stamps.
+// where they end, also when the input arrives one byte at a time; the CRC
+// against a bitwise one; and the listing's time stamps.
 #include <gtest/gtest.h>
 #include <libdeflate.h>
 
 #include <cstring>
 
 #include "tests/support/test_support.h"
+#include "tools/unpelk/checksum.h"
 #include "tools/unpelk/inflate.h"
 #include "tools/unpelk/listing.h"
 
@@ -58,6 +59,16 @@ TEST_P(InflateLibdeflateStream, DecodesToTheExactInputAndStopsAtItsEnd) {
 INSTANTIATE_TEST_SUITE_P(Levels, InflateLibdeflateStream,
                          ::testing::Combine(::testing::Values(1, 6, 12), ::testing::Values(0, 1, 700000),
                                             ::testing::Values(1, 65536)));
+
+// Every length around the 64-byte blocks and 16-byte folds, in two pieces.
+TEST(Checksum, MatchesTheBitwiseCrc) {
+  const bytes data = random_bytes(400, 5);
+  for (size_t size = 0; size <= data.size(); ++size) {
+    const bytes piece(data.begin(), data.begin() + size);
+    ASSERT_EQ(crc32_extend(crc32_extend(0, data.data(), size / 3), data.data() + size / 3, size - size / 3),
+              reference_crc32(piece)) << size;
+  }
+}
 
 // The year field holds (year - 1980) mod 64: the year shown is the latest
 // with that remainder that is not after the current one.

@@ -235,8 +235,11 @@ template <bool bmi2>
       consume(entry);
       const uint32_t length = entry_value<bmi2>(entry, before);
 
-      refill();
+      // At least 14 bits are left (the refill above covered two literals
+      // and this code), enough to index the distance table before the
+      // refill instead of after it.
       entry = dist[b & dist_mask];
+      refill();
       if (entry & (link_flag | invalid_flag)) [[unlikely]] {
         if (entry & link_flag) {
           consume(entry);
