@@ -1,6 +1,6 @@
 // Compression speed and size of pelk against libdeflate at level 6.
 //
-//   compare [--runs N] [FILE...]
+//   compare [--runs N] [--pelk BINARY] [FILE...]
 //
 // Without files it measures the four large corpus files and the eleven small
 // ones concatenated. For each file, pelk runs as a whole process (the way
@@ -66,8 +66,9 @@ double run_process(const std::vector<std::string>& args) {
   return seconds;
 }
 
-long peak_memory_kib(const fs::path& source, const fs::path& target, const fs::path& report) {
-  run_process({"/usr/bin/time", "-f", "%M", "-o", report, PELK_BINARY_PATH, source, target});
+long peak_memory_kib(const std::string& pelk, const fs::path& source, const fs::path& target,
+                     const fs::path& report) {
+  run_process({"/usr/bin/time", "-f", "%M", "-o", report, pelk, source, target});
   std::ifstream in(report);
   long kib = 0;
   in >> kib;
@@ -84,10 +85,13 @@ double median(std::vector<double> values) {
 
 int main(int argc, char** argv) {
   int runs = 5;
+  std::string pelk_binary = PELK_BINARY_PATH;  // another build can be measured with --pelk
   std::vector<fs::path> files;
   for (int i = 1; i < argc; ++i) {
     if (std::string(argv[i]) == "--runs" && i + 1 < argc) {
       runs = std::max(1, std::atoi(argv[++i]));
+    } else if (std::string(argv[i]) == "--pelk" && i + 1 < argc) {
+      pelk_binary = argv[++i];
     } else {
       files.emplace_back(argv[i]);
     }
@@ -123,14 +127,14 @@ int main(int argc, char** argv) {
     std::vector<double> pelk_times, peer_times;
     size_t peer_size = 0;
     for (int r = 0; r < runs; ++r) {
-      pelk_times.push_back(run_process({PELK_BINARY_PATH, file, target}));
+      pelk_times.push_back(run_process({pelk_binary, file, target}));
 
       const double start = thread_cpu_seconds();
       peer_size = libdeflate_deflate_compress(peer, source.data(), source.size(), peer_out.data(),
                                               peer_out.size());
       peer_times.push_back(thread_cpu_seconds() - start);
     }
-    const long peak_kib = peak_memory_kib(file, target, work / "peak");
+    const long peak_kib = peak_memory_kib(pelk_binary, file, target, work / "peak");
     const double mb = static_cast<double>(source.size()) / 1e6;
     const double pelk_speed = mb / median(pelk_times);
     const double peer_speed = mb / median(peer_times);

@@ -1,9 +1,14 @@
 // The deflate engine as the container writer sees it.
 //
-// One compression per process: build the code tables, prepare the window
-// (which already reads the first input through input_hook), then run the
-// parser to the end of the input. The engine writes a complete raw deflate
-// stream through the bit writer and leaves it aligned to a byte.
+// A compression builds the code tables, prepares the window (which already
+// reads the first input through input_hook), then runs the parser to the end
+// of the input. The engine writes a complete raw deflate stream through the
+// bit writer and leaves it aligned to a byte. Its state is process-wide and
+// static: compressions run one after another, never two at once. The
+// program runs one per process; later ones in the same process produce valid
+// streams too, but the window's leftovers from an earlier input can decide
+// between equally long matches, so only a fresh process is byte-for-byte
+// reproducible.
 #pragma once
 
 #include <cstdint>

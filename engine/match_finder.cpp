@@ -155,22 +155,21 @@ uint32_t find_best_match(uint32_t head_pos) {
   // offset best. Testing only bytes that a longer match must have cannot
   // turn a result away, and the tighter the test, the rarer a wrong guess.
   const uint64_t scan_head = load_word(scan);
-  uint64_t head_mask, scan_tail, tail_mask;
+  uint64_t scan_tail, wanted;  // wanted: the bytes that must agree
   uint32_t tail_offset;
   auto aim_at = [&](uint32_t length) {
     const bool short_match = length < 8;
-    head_mask = short_match ? ~uint64_t{0} >> (8 * (7 - length)) : ~uint64_t{0};
+    wanted = short_match ? ~uint64_t{0} >> (8 * (7 - length)) : ~uint64_t{0};
     tail_offset = short_match ? 0 : length - 7;
     scan_tail = load_word(scan + tail_offset);
-    tail_mask = head_mask;
   };
   aim_at(best);
 
   // Examines one candidate; true when the search is to end.
   auto examine = [&](uint32_t candidate) {
     const uint8_t* const c = window_buf + candidate;
-    const uint64_t differ = ((load_word(c) ^ scan_head) & head_mask) |
-                            ((load_word(c + tail_offset) ^ scan_tail) & tail_mask);
+    const uint64_t differ =
+        ((load_word(c) ^ scan_head) | (load_word(c + tail_offset) ^ scan_tail)) & wanted;
     if (differ != 0) return false;
     const uint32_t length = count_match(c, scan);
     if (length <= best) return false;  // strictly longer: the nearer of equals wins
