@@ -1,12 +1,14 @@
-// The streaming inflater: block headers, the two Huffman block loops, stored
-// blocks and the sliding window.
+// The streaming inflater: block headers, code-length decoding, stored
+// blocks, the careful symbol path and the sliding window. The hot loop that
+// decodes most symbols lives in fast_loop.cpp.
 //
 // Algorithm. Blocks are decoded one after another straight into a window
 // buffer that holds the last 32 KiB of output (the farthest a match may
 // reach) followed by room for a chunk of new output. When the chunk is full
 // it goes to the sink, and its last 32 KiB move to the front to serve as the
 // history of the next chunk. Input comes from the byte_source's buffer, which
-// is topped up whenever fewer than a few bytes remain in it.
+// is topped up whenever fewer than 16 bytes remain in it. So memory stays at
+// the window, the tables and the input buffer whatever the stream's length.
 //
 // Invariants.
 // - The bit buffer holds `bit_count` valid bits, least significant first;
@@ -17,35 +19,21 @@
 //   moving `in` backwards (a stored block and the stream's end need this).
 // - Once the input has ended, missing bytes are fed as zeros ("phantom"
 //   bytes). They sit on top of the bit buffer, so the stream is truncated as
-//   soon as bit_count drops below eight times their number; the slow path
-//   checks this after every symbol, which bounds the work on any input.
+//   soon as bit_count drops below eight times their number; the careful
+//   path checks this after every symbol, which bounds the work on any input.
 //
-// Optimizations.
-// - A 64-bit bit buffer refilled without branches: one unaligned 8-byte load
-//   tops it up to 56-63 bits, which covers three literals and a length code,
-//   or a distance code with its extra bits.
-// - Tables with an 11-bit (literal/length) and 8-bit (distance) first level
-//   decode most symbols in one lookup; up to three literals are decoded per
-//   refill.
-// - Matches are copied eight bytes at a time, overshooting their end into
-//   the margin behind the chunk; a one-byte distance becomes a broadcast.
-// - The fast loop works on local copies of the state and runs only while
-//   the input holds 16 bytes and the output has a whole match of room, so it
-//   checks no bounds per symbol. Everything near the ends of the buffers
-//   goes through the slow path, which checks everything.
+// Division of work. The hot loop runs while the input holds 16 bytes and
+// the output has room for a whole step behind the chunk, so it checks no
+// bounds per symbol. Near the end of the input every symbol goes through
+// the careful path, which refills byte by byte and checks everything.
 #include "tools/unpelk/inflate.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 
 #include "tools/unpelk/decode_table.h"
-
-#if defined(__x86_64__) && defined(__GNUC__)
-#define PELK_X86_BMI2 1
-#else
-#define PELK_X86_BMI2 0
-#endif
+#include "tools/unpelk/fast_loop.h"
+#include "tools/unpelk/inflate_inline.h"
 
 namespace pelk {
 
@@ -53,13 +41,11 @@ namespace {
 
 constexpr size_t history_size = 32768;    // farthest distance deflate allows
 constexpr size_t chunk_size = 256 * 1024;  // output handed to the sink at once
-// Room behind the chunk the fast loop may need: two literals and a longest
-// match, with the up to 15 bytes its word copy overshoots.
-constexpr size_t out_margin = 320;
-constexpr size_t window_size = history_size + chunk_size + out_margin;
-constexpr size_t in_margin = 16;  // two 8-byte refills per fast iteration
+// Room behind the chunk for what a step may write once the chunk is full.
+constexpr size_t window_size = history_size + chunk_size + fast_out_margin;
+constexpr size_t in_margin = fast_in_margin;
 
-static_assert(2 + max_match + 31 <= out_margin);
+static_assert(fast_out_margin >= max_match + copy_overshoot, "the careful path writes one match past the chunk");
 static_assert(chunk_size >= history_size, "a flush must leave whole history behind it");
 
 constexpr uint8_t code_length_order[clen_symbols] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
@@ -80,222 +66,6 @@ void inflater_deleter::operator()(inflater* state) const { delete state; }
 inflater_ptr make_inflater() { return inflater_ptr(new inflater); }
 
 namespace {
-
-inline uint64_t load_le64(const uint8_t* p) {
-  uint64_t value;
-  std::memcpy(&value, p, 8);
-  if constexpr (std::endian::native == std::endian::big) value = __builtin_bswap64(value);
-  return value;
-}
-
-inline void copy8(uint8_t* to, const uint8_t* from) { std::memcpy(to, from, 8); }
-
-inline uint64_t low_bits(uint64_t value, uint32_t count) {
-  return value & ((uint64_t{1} << count) - 1);
-}
-
-// A length's or distance's value: its base plus the extra bits that follow
-// the code, taken from the buffer as it was before the entry was dropped.
-// With BMI2 the low bits are cut off in one instruction (bzhi), which the
-// compiler does not find by itself; written as assembly because the
-// intrinsic may only be inlined into code compiled for BMI2 as a whole.
-template <bool bmi2 = false>
-inline uint32_t entry_value(uint32_t entry, uint64_t bits_before) {
-  uint64_t code_and_extra;
-#if PELK_X86_BMI2
-  if constexpr (bmi2) {
-    asm("bzhi %2, %1, %0" : "=r"(code_and_extra) : "r"(bits_before), "r"(uint64_t{entry}));
-  } else
-#endif
-  {
-    code_and_extra = low_bits(bits_before, entry & drop_mask);
-  }
-  return (entry >> 16) + static_cast<uint32_t>(code_and_extra >> ((entry >> 8) & 63));
-}
-
-inline const uint32_t& subtable_entry(const uint32_t* table, uint32_t link, uint64_t bits) {
-  return table[(link >> 16) + low_bits(bits, (link >> 8) & 0xF)];
-}
-
-// Copies a match of `length` bytes from `distance` bytes back. May write up
-// to 31 bytes past the match's end.
-inline void copy_match(uint8_t* out, uint32_t distance, uint32_t length) {
-  uint8_t* const end = out + length;
-  const uint8_t* from = out - distance;
-  if (distance >= 16) [[likely]] {
-    // The first 16 bytes alone first: most matches are shorter, and a second
-    // load right away would, for distances below 32, read bytes still in
-    // flight from the first store, which stalls the processor.
-    std::memcpy(out, from, 16);
-    for (out += 16, from += 16; out < end; out += 32, from += 32) {
-      std::memcpy(out, from, 16);
-      std::memcpy(out + 16, from + 16, 16);
-    }
-  } else if (distance >= 8) {
-    // Each 8-byte read lies wholly behind the write before it, so overlap
-    // repeats the pattern as deflate requires.
-    for (; out < end; out += 8, from += 8) copy8(out, from);
-  } else if (distance == 1) {
-    const uint64_t run = uint64_t{*from} * 0x0101010101010101u;
-    for (; out < end; out += 8) std::memcpy(out, &run, 8);
-  } else {
-    do *out++ = *from++;
-    while (out < end);
-  }
-}
-
-// --- The fast loop ----------------------------------------------------------
-
-struct fast_state {
-  uint64_t bits;
-  uint32_t bit_count;  // only its low six bits count (see below)
-  const uint8_t* in;
-  uint8_t* out;
-};
-
-enum class fast_exit : uint8_t { limit, block_end, bad_litlen, bad_distance, bad_reach };
-
-// Decodes symbols until the block ends, `in` passes in_limit or `out`
-// reaches out_limit (checked once per match or three literals).
-//
-// Bit counting: an entry is subtracted from the count whole, value and
-// flags included, and shifts use the count modulo 64. The low six bits stay
-// exact (the true count never drops below zero), and the masking this
-// saves is one instruction per symbol.
-//
-// The next literal/length entry is looked up as soon as a distance has been
-// decoded, before the match is copied, so the table load overlaps the copy;
-// at least 28 bits are left then, more than the 11 the lookup reads, and
-// the refill that follows only adds bits above them.
-template <bool bmi2>
-[[gnu::always_inline]] inline fast_exit fast_loop_body(fast_state& state, const uint8_t* in_limit,
-                                                      uint8_t* out_limit, const uint8_t* out_start,
-                                                      const uint32_t* litlen, const uint32_t* dist) {
-  uint64_t b = state.bits;
-  uint32_t n = state.bit_count;
-  const uint8_t* in = state.in;
-  uint8_t* out = state.out;
-  constexpr uint64_t litlen_mask = (1u << litlen_main_bits) - 1;
-  constexpr uint64_t dist_mask = (1u << dist_main_bits) - 1;
-  fast_exit result = fast_exit::limit;
-
-  auto refill = [&] {
-    b |= load_le64(in) << (n & 63);
-    in += 7 - ((n >> 3) & 7);
-    n |= 56;
-  };
-  auto consume = [&](uint32_t entry) {
-    b >>= entry & 63;
-    n -= entry;
-  };
-
-  if (in > in_limit || out >= out_limit) return result;
-  refill();
-  uint32_t entry = litlen[b & litlen_mask];
-  for (;;) {
-    if (entry & literal_flag) {
-      consume(entry);
-      *out++ = static_cast<uint8_t>(entry >> 16);
-      entry = litlen[b & litlen_mask];
-      if (entry & literal_flag) {
-        consume(entry);
-        *out++ = static_cast<uint8_t>(entry >> 16);
-        entry = litlen[b & litlen_mask];
-        if (entry & literal_flag) {
-          consume(entry);
-          *out++ = static_cast<uint8_t>(entry >> 16);
-          entry = litlen[b & litlen_mask];
-          goto next;
-        }
-      }
-    }
-    if (entry & (link_flag | end_of_block_flag | invalid_flag)) [[unlikely]] {
-      if (entry & link_flag) {
-        consume(entry);
-        entry = subtable_entry(litlen, entry, b);
-        if (entry & literal_flag) {
-          consume(entry);
-          *out++ = static_cast<uint8_t>(entry >> 16);
-          entry = litlen[b & litlen_mask];
-          goto next;
-        }
-      }
-      if (entry & end_of_block_flag) {
-        consume(entry);
-        result = fast_exit::block_end;
-        break;
-      }
-      if (entry & invalid_flag) {
-        result = fast_exit::bad_litlen;
-        break;
-      }
-    }
-    {
-      uint64_t before = b;
-      consume(entry);
-      const uint32_t length = entry_value<bmi2>(entry, before);
-
-      // At least 14 bits are left (the refill above covered two literals
-      // and this code), enough to index the distance table before the
-      // refill instead of after it.
-      entry = dist[b & dist_mask];
-      refill();
-      if (entry & (link_flag | invalid_flag)) [[unlikely]] {
-        if (entry & link_flag) {
-          consume(entry);
-          entry = subtable_entry(dist, entry, b);
-        }
-        if (entry & invalid_flag) {
-          result = fast_exit::bad_distance;
-          break;
-        }
-      }
-      before = b;
-      consume(entry);
-      const uint32_t distance = entry_value<bmi2>(entry, before);
-      if (distance > static_cast<size_t>(out - out_start)) [[unlikely]] {
-        result = fast_exit::bad_reach;
-        break;
-      }
-      entry = litlen[b & litlen_mask];
-      copy_match(out, distance, length);
-      out += length;
-    }
-  next:
-    if (in > in_limit || out >= out_limit) break;
-    refill();
-  }
-  state = {b, n, in, out};
-  return result;
-}
-
-fast_exit fast_loop_plain(fast_state& state, const uint8_t* in_limit, uint8_t* out_limit,
-                          const uint8_t* out_start, const uint32_t* litlen, const uint32_t* dist) {
-  return fast_loop_body<false>(state, in_limit, out_limit, out_start, litlen, dist);
-}
-
-// The same loop compiled for processors with BMI2, whose shifts take their
-// count from any register and whose bit-field extraction is one
-// instruction: about a sixth fewer instructions per byte. Chosen at run time.
-#if PELK_X86_BMI2
-[[gnu::target("bmi2")]] fast_exit fast_loop_bmi2(fast_state& state, const uint8_t* in_limit,
-                                                 uint8_t* out_limit, const uint8_t* out_start,
-                                                 const uint32_t* litlen, const uint32_t* dist) {
-  return fast_loop_body<true>(state, in_limit, out_limit, out_start, litlen, dist);
-}
-#endif
-
-using fast_loop_function = decltype(&fast_loop_plain);
-
-fast_loop_function choose_fast_loop(bool portable) {
-#if PELK_X86_BMI2
-  if (!portable && __builtin_cpu_supports("bmi2")) return fast_loop_bmi2;
-#endif
-  (void)portable;
-  return fast_loop_plain;
-}
-
-fast_loop_function run_fast_loop = choose_fast_loop(false);
 
 enum class step : uint8_t { more, block_end, failed };
 
@@ -622,8 +392,6 @@ struct decoder {
 };
 
 }  // namespace
-
-void use_portable_fast_loop(bool portable) { run_fast_loop = choose_fast_loop(portable); }
 
 inflate_result inflate_stream(inflater& state, byte_source& source, output_sink sink) {
   decoder d{state, source, sink};
