@@ -137,10 +137,11 @@ struct decoder {
     bit_count |= 56;
   }
 
-  // Fills the bit buffer to more than 56 bits one byte at a time, with
-  // phantom zeros once the input has ended.
+  // Fills the bit buffer to 56-63 bits one byte at a time, with phantom
+  // zeros once the input has ended. Never 64: the branchless refill, which
+  // may follow, shifts by the count and must see at most 63.
   void refill_slow() {
-    while (bit_count <= 56) {
+    while (bit_count < 56) {
       if (in == in_end) {
         top_up();
         if (in == in_end) {
