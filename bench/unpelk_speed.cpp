@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "tools/unpelk/byte_source.h"
-#include "tools/unpelk/checksum.h"
+#include "container/crc32.h"
 #include "tools/unpelk/container_reader.h"
 #include "tools/unpelk/inflate.h"
 

@@ -1,13 +1,18 @@
 // CRC-32 of the source bytes, as the container's trailer carries it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace pelk {
 
-// With a null buffer: restarts the checksum and returns 0. Otherwise runs
-// the checksum over count more bytes and returns the CRC-32 of every byte
-// passed since the restart (count 0 returns it unchanged).
+// The CRC-32 of the bytes behind `crc` followed by data[0..size); start
+// from 0 for the CRC of data alone.
+uint32_t crc32_extend(uint32_t crc, const uint8_t* data, size_t size);
+
+// The writer's running checksum. With a null buffer: restarts it and
+// returns 0. Otherwise runs it over count more bytes and returns the CRC-32
+// of every byte passed since the restart (count 0 returns it unchanged).
 uint32_t update_checksum(const uint8_t* buffer, uint32_t count);
 
 }  // namespace pelk

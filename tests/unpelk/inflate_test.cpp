@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "tests/support/test_support.h"
-#include "tools/unpelk/checksum.h"
+#include "container/crc32.h"
 #include "tools/unpelk/inflate.h"
 #include "tools/unpelk/listing.h"
 

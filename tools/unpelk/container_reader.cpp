@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "container/container_format.h"
-#include "tools/unpelk/checksum.h"
+#include "container/crc32.h"
 
 namespace pelk {
 namespace {
