@@ -8,10 +8,13 @@
 // memory; the runs alternate, and the table shows medians, so both see the
 // same machine noise. Speeds are taken from CPU time (user + system for the
 // pelk process, thread CPU time for libdeflate), which other processes on a
-// shared machine disturb far less than wall-clock time. Peak memory is pelk's maximum resident set size,
+// shared machine disturb far less than wall-clock time. The benchmark and
+// every pelk it starts are pinned to one processor, so neither loses its
+// caches to a move between processors halfway through a run. Peak memory is pelk's maximum resident set size,
 // taken in one more run under GNU time: a child forked from this process
 // would be charged for the parent's pages it held before exec.
 #include <libdeflate.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -84,6 +87,11 @@ double median(std::vector<double> values) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  cpu_set_t one_processor;
+  CPU_ZERO(&one_processor);
+  CPU_SET(sched_getcpu(), &one_processor);
+  sched_setaffinity(0, sizeof one_processor, &one_processor);  // children inherit it
+
   int runs = 5;
   std::string pelk_binary = PELK_BINARY_PATH;  // another build can be measured with --pelk
   std::vector<fs::path> files;
