@@ -63,13 +63,6 @@ bool crc_bytes(void* context, const uint8_t* data, size_t size) {
   return true;
 }
 
-pelk::byte_source memory_source(pelk::memory_input& input) {
-  pelk::byte_source source;
-  source.read = pelk::read_memory;
-  source.context = &input;
-  return source;
-}
-
 double seconds_since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
@@ -103,7 +96,7 @@ int main(int argc, char** argv) {
     const bytes source = read_all(path);
     const bytes container = compress_with_pelk(path);
     pelk::memory_input header_input{container.data(), container.size()};
-    pelk::byte_source header_source = memory_source(header_input);
+    pelk::byte_source header_source{pelk::read_memory, &header_input};
     pelk::container_header header;
     if (source.empty() || container.empty() || !pelk::read_container_header(header_source, header).empty()) {
       std::printf("%-10s cannot be read or compressed\n", name.c_str());
@@ -120,7 +113,7 @@ int main(int argc, char** argv) {
     for (int run = 0; run < runs; ++run) {
       auto start = std::chrono::steady_clock::now();
       pelk::memory_input input{stream, stream_size};
-      pelk::byte_source raw = memory_source(input);
+      pelk::byte_source raw{pelk::read_memory, &input};
       counting_sink counted;
       const pelk::inflate_result r = pelk::inflate_stream(*state, raw, {count_bytes, &counted});
       ours.push_back(seconds_since(start));
@@ -128,7 +121,7 @@ int main(int argc, char** argv) {
 
       start = std::chrono::steady_clock::now();
       pelk::memory_input full{container.data(), container.size()};
-      pelk::byte_source full_source = memory_source(full);
+      pelk::byte_source full_source{pelk::read_memory, &full};
       pelk::container_header h;
       counting_sink crc_counted;
       const bool header_ok = pelk::read_container_header(full_source, h).empty();

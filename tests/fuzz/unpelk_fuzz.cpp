@@ -36,19 +36,12 @@ bool collect(void* context, const uint8_t* data, size_t size) {
   return true;
 }
 
-pelk::byte_source source_over(pelk::memory_input& input) {
-  pelk::byte_source source;
-  source.read = pelk::read_memory;
-  source.context = &input;
-  return source;
-}
-
 // Decodes stream with both inflaters and compares them.
 void compare_with_libdeflate(pelk::inflater& state, const uint8_t* stream, size_t size, size_t chunk,
                              const std::vector<uint8_t>* expected) {
   static libdeflate_decompressor* const reference = libdeflate_alloc_decompressor();
   pelk::memory_input input{stream, size, chunk};
-  pelk::byte_source source = source_over(input);
+  pelk::byte_source source{pelk::read_memory, &input};
   static std::vector<uint8_t> ours, theirs(output_cap);
   ours.clear();
   const pelk::inflate_result result = pelk::inflate_stream(state, source, {collect, &ours});
@@ -82,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   if (mode == 0) {
     pelk::memory_input input{data, size, chunk};
-    pelk::byte_source source = source_over(input);
+    pelk::byte_source source{pelk::read_memory, &input};
     pelk::container_header header;
     static std::vector<uint8_t> out;
     out.clear();
