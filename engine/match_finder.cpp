@@ -180,14 +180,33 @@ uint32_t find_best_match(uint32_t head_pos) {
     return false;
   };
 
+  // The head, then the chain four successors at a time. How many of the
+  // four to examine is settled before any of them: up to the first one at
+  // or below the floor (the chain only goes farther back from there), and
+  // no more than the budget allows.
   uint32_t candidate = head_pos;
+  uint32_t allowed = budget - 1;  // candidates still to examine after the head
   if (examine(candidate)) goto done;
   for (;;) {
-    uint64_t successors = chain_successors[candidate & (half_window - 1)];
-    for (int k = 0; k < 4; ++k, successors >>= 16) {
-      candidate = static_cast<uint32_t>(successors & 0xFFFF);
-      if (candidate <= search_floor || --budget == 0 || examine(candidate)) goto done;
+    const uint64_t successors = chain_successors[candidate & (half_window - 1)];
+    const uint32_t c0 = successors & 0xFFFF;
+    const uint32_t c1 = (successors >> 16) & 0xFFFF;
+    const uint32_t c2 = (successors >> 32) & 0xFFFF;
+    const uint32_t c3 = successors >> 48;
+    const uint32_t in_reach = c0 <= search_floor   ? 0
+                              : c1 <= search_floor ? 1
+                              : c2 <= search_floor ? 2
+                              : c3 <= search_floor ? 3
+                                                   : 4;
+    const uint32_t count = in_reach < allowed ? in_reach : allowed;
+    if (count == 4) {
+      if (examine(c0) || examine(c1) || examine(c2) || examine(c3)) goto done;
+      allowed -= 4;
+      candidate = c3;
+      continue;
     }
+    if ((count > 0 && examine(c0)) || (count > 1 && examine(c1)) || (count > 2 && examine(c2))) goto done;
+    break;
   }
 done:
   if (best_pos != 0) match_pos = best_pos;
