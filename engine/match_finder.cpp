@@ -151,9 +151,10 @@ uint32_t find_best_match(uint32_t head_pos) {
   // scan position's; it is tested on some of them first, with one branch
   // that is nearly always "no", so the next loads start before the bytes
   // arrive. While best < 8 the test covers them all (the first eight bytes,
-  // masked); beyond, it covers the first eight and the eight ending at
-  // offset best. Testing only bytes that a longer match must have cannot
-  // turn a result away, and the tighter the test, the rarer a wrong guess.
+  // masked, one load); beyond, it covers the first eight and the eight
+  // ending at offset best. Testing only bytes that a longer match must have
+  // cannot turn a result away, and the tighter the test, the rarer a wrong
+  // guess.
   const uint64_t scan_head = load_word(scan);
   uint64_t scan_tail, wanted;  // wanted: the bytes that must agree
   uint32_t tail_offset;
@@ -168,9 +169,9 @@ uint32_t find_best_match(uint32_t head_pos) {
   // Examines one candidate; true when the search is to end.
   auto examine = [&](uint32_t candidate) {
     const uint8_t* const c = window_buf + candidate;
-    const uint64_t differ =
-        ((load_word(c) ^ scan_head) | (load_word(c + tail_offset) ^ scan_tail)) & wanted;
-    if (differ != 0) return false;
+    uint64_t differ = load_word(c) ^ scan_head;
+    if (tail_offset != 0) differ |= load_word(c + tail_offset) ^ scan_tail;
+    if ((differ & wanted) != 0) return false;
     const uint32_t length = count_match(c, scan);
     if (length <= best) return false;  // strictly longer: the nearer of equals wins
     best_pos = candidate;
