@@ -42,7 +42,7 @@ extern int count;             // 0..31 between calls
 void spill();                 // sends the low 32 bits to the output buffer
 }  // namespace pending_bits
 
-// Appends the low `length` bits of value (1..16 bits), least significant
+// Appends the low `length` bits of value (1..32 bits), least significant
 // bit first. The value must fit in `length` bits.
 inline void emit_bits(uint32_t value, int length) {
   pending_bits::accumulator |= uint64_t{value} << pending_bits::count;

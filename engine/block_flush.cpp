@@ -37,17 +37,18 @@ void emit_block_symbols(const code_entry* lit_coding, const code_entry* dist_cod
     if ((flags & 1) == 0) {
       send(lit_coding[lit_len]);
     } else {
-      uint32_t code = len_to_code[lit_len];
-      send(lit_coding[literal_count + 1 + code]);
-      if (len_extra_bits[code] != 0) {
-        emit_bits(lit_len - static_cast<uint32_t>(len_base[code]), len_extra_bits[code]);
-      }
+      // Each code goes out with its extra bits behind it in one field: at
+      // most 15 + 5 bits for a length, 15 + 13 for a distance.
+      const uint32_t length_code = len_to_code[lit_len];
+      const code_entry& length_entry = lit_coding[literal_count + 1 + length_code];
+      emit_bits(length_entry.freq_or_code |
+                    (lit_len - static_cast<uint32_t>(len_base[length_code])) << length_entry.parent_or_len,
+                length_entry.parent_or_len + len_extra_bits[length_code]);
       const uint32_t d = dist_buf[next_distance++];
-      code = distance_code(d);
-      send(dist_coding[code]);
-      if (dist_extra_bits[code] != 0) {
-        emit_bits(d - static_cast<uint32_t>(dist_base[code]), dist_extra_bits[code]);
-      }
+      const uint32_t dist_code = distance_code(d);
+      const code_entry& dist_entry = dist_coding[dist_code];
+      emit_bits(dist_entry.freq_or_code | (d - static_cast<uint32_t>(dist_base[dist_code])) << dist_entry.parent_or_len,
+                dist_entry.parent_or_len + dist_extra_bits[dist_code]);
     }
     flags >>= 1;
   }

@@ -53,8 +53,10 @@ constexpr code_maps make_code_maps() {
       maps.len_to_code[v++] = static_cast<uint8_t>(c);
     }
   }
-  // Length 258 could be code 284 with extra value 31; deflate gives it 285.
+  // Length 258 could be code 284 with extra value 31; deflate gives it 285,
+  // which stands for 258 alone.
   maps.len_to_code[255] = length_codes - 1;
+  maps.len_base[length_codes - 1] = 255;
 
   v = 0;
   for (int c = 0; c < 16; ++c) {
