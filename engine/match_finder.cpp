@@ -14,7 +14,7 @@
 //    the byte moved to position 0, is never a candidate.
 //  - The hash keeps all eight bits of the third byte, so two positions on one
 //    chain whose first two bytes agree also agree in their third. That is
-//    why a candidate's first two bytes are compared and its third never is.
+//    why counting a match length starts at the fourth byte.
 //  - A position's successors are written when it is inserted, so chains
 //    only reach positions inserted for this input and chain_successors needs
 //    no clearing; a slot overwritten by a position 32768 further on belonged
@@ -24,13 +24,13 @@
 // moves down over the lower one and every stored position drops by 32768;
 // positions that fall out of the window become 0 and end their chains.
 //
-// Optimizations. The walk is bound by loads that depend on each other; with
-// four successors per slot it waits for one load per four candidates. A
-// candidate is first tested on the two bytes that end the best match so far
-// (a longer match must have them), which nearly always fails, so the branch
-// is well predicted and the next loads start early. Only then are its first
-// two bytes compared and its length counted, eight bytes per step: the
-// lowest set bit of the XOR of two words marks the first differing byte.
+// Optimizations. A walk of one link per candidate is bound by loads that
+// depend on each other; with four successors per slot it waits for one load
+// per four candidates. A candidate is first tested, with one or two word
+// loads, on bytes that a longer match must have; that nearly always fails,
+// so the branch is well predicted and the next loads start early. Only then
+// is its length counted, eight bytes per step: the lowest set bit of the
+// XOR of two words marks the first differing byte.
 #include "engine/match_finder.h"
 
 #include <bit>
