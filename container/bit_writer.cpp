@@ -8,12 +8,11 @@
 //                                                first, then cc
 //
 // A field of up to 32 bits always fits behind fewer than 32 pending bits,
-// so emitting is an OR, an add and, once 32 bits are pending, a spill. The bits
-// above the pending ones are always zero, so aligning fills with zero bits
-// for free. The bytes reach the output buffer later than with a narrower
+// so emitting is an OR, an add and, once 32 bits are pending, a spill. The
+// bits above the pending ones are always zero, so aligning fills with zero
+// bits for free. The bytes reach the output buffer later than with a narrower
 // accumulator, but in the same order, so the stream is the same.
 #include <cstdint>
-#include <cstring>
 
 #include "container/byte_output.h"
 #include "container/container.h"
