@@ -10,6 +10,7 @@
 
 #include "engine/code_tables.h"
 #include "engine/engine.h"
+#include "tests/support/code_bits.h"
 
 namespace pelk::test {
 namespace {
@@ -46,13 +47,6 @@ coded engine_length(int length) {  // no extra bits, no extra value: 285 has no 
 coded engine_distance(int distance) {
   const uint32_t c = distance_code(distance - 1);
   return {int(c), dist_extra_bits[c], distance - 1 - dist_base[c]};
-}
-
-// A code as sent, first bit first; codes are stored so that bit 0 goes first.
-std::string sent_bits(const code_entry& e) {
-  std::string s;
-  for (int i = 0; i < e.parent_or_len; ++i) s += char('0' + ((e.freq_or_code >> i) & 1));
-  return s;
 }
 
 TEST(code_tables, every_length_and_distance_codes_as_rfc_1951_says) {

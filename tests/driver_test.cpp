@@ -17,10 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string announced(const std::string& source) {
-  return "Pelk Compress ver 1.0  2004.7.8 by the Pelk developers\nin file = " + source + "\n";
-}
-
 uint32_t stamp_now() {
   const std::time_t now = std::time(nullptr);
   return pack_local_stamp(*std::localtime(&now));

@@ -14,17 +14,11 @@
 
 #include "engine/code_tables.h"
 #include "engine/engine.h"
+#include "tests/support/code_bits.h"
 #include "engine/huffman.h"
 
 namespace pelk::test {
 namespace {
-
-// A code as sent, first bit first; codes are stored so that bit 0 goes first.
-std::string sent_bits(const code_entry& e) {
-  std::string s;
-  for (int i = 0; i < e.parent_or_len; ++i) s += char('0' + ((e.freq_or_code >> i) & 1));
-  return s;
-}
 
 // "3 1 1" gives symbols 0, 1 and 2 their values; "65:3" symbol 65 its value.
 std::map<int, std::string> by_symbol(const std::string& text) {

@@ -13,7 +13,6 @@
 #include <functional>
 #include <map>
 
-#include "driver/driver.h"
 #include "tests/support/test_support.h"
 
 namespace pelk::test {
@@ -31,8 +30,6 @@ run_result run_guarded(const std::vector<std::string>& args, const fs::path& dir
   argv.insert(argv.end(), args.begin(), args.end());
   return run_program("/usr/bin/timeout", argv, dir);
 }
-
-std::string announced(const std::string& source) { return std::string(banner) + "in file = " + source + "\n"; }
 
 struct call {
   char op;  // 'r' or 'w'

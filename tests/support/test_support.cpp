@@ -94,6 +94,10 @@ run_result run_program(const std::string& program, const std::vector<std::string
   return result;
 }
 
+std::string announced(const std::string& source) {
+  return "Pelk Compress ver 1.0  2004.7.8 by the Pelk developers\nin file = " + source + "\n";
+}
+
 std::string pelk_binary() { return PELK_BINARY_PATH; }
 
 run_result run_pelk(const std::vector<std::string>& args, const fs::path& working_dir,

@@ -43,6 +43,10 @@ run_result run_program(const std::string& program, const std::vector<std::string
                        const std::filesystem::path& working_dir,
                        const std::vector<std::string>& extra_env = {});
 
+// What pelk prints on standard output before anything else: the banner
+// and the input line, typed in here rather than taken from the program.
+std::string announced(const std::string& source);
+
 // The pelk binary under test.
 std::string pelk_binary();
 run_result run_pelk(const std::vector<std::string>& args, const std::filesystem::path& working_dir,
