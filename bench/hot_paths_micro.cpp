@@ -83,7 +83,7 @@ void BM_FindBestMatch(benchmark::State& state) {
 
   for (auto _ : state) {
     for (uint32_t p = pelk::half_window; p < end; ++p) {
-      const uint32_t head = static_cast<uint32_t>(pelk::chain_successors[p & (pelk::half_window - 1)] & 0xFFFF);
+      const uint32_t head = static_cast<uint32_t>(pelk::chain_successors[p] & 0xFFFF);
       if (head == 0 || p - head > pelk::max_distance) continue;
       pelk::scan_pos = p;
       pelk::prev_match_len = pelk::min_match - 1;

@@ -17,16 +17,21 @@
 //    why counting a match length starts at the fourth byte.
 //  - A position's successors are written when it is inserted, so chains
 //    only reach positions inserted for this input and chain_successors needs
-//    no clearing; a slot overwritten by a position 32768 further on belonged
-//    to a position beyond the distance limit, where every search stops.
+//    no clearing. Along a chain positions fall until the first 0; what
+//    follows a 0 in a slot is leftover, and every walk stops before it.
 //
 // Sliding. When the scan position nears the window's end, the upper half
-// moves down over the lower one and every stored position drops by 32768;
-// positions that fall out of the window become 0 and end their chains.
+// moves down over the lower one, its successor slots with it, and every
+// stored position drops by 32768; positions that fall out of the window
+// become 0 and end their chains.
 //
 // Optimizations. A walk of one link per candidate is bound by loads that
 // depend on each other; with four successors per slot it waits for one load
-// per four candidates. A candidate is first tested, with one or two word
+// per four candidates, and it asks for the next slot before examining the
+// four it has. That wait is still what bounds a search, so while walking
+// its own chain a search also walks the chain of the next position, one
+// slot per slot, to bring that chain into the nearest cache for the search
+// that usually follows. A candidate is first tested, with one or two word
 // loads, on bytes that a longer match must have; that nearly always fails,
 // so the branch is well predicted and the next loads start early. Only then
 // is its length counted, eight bytes per step: the lowest set bit of the
@@ -45,7 +50,7 @@ int compression_level = 6;
 
 uint8_t window_buf[window_capacity + window_margin];
 uint16_t chain_heads[hash_size];
-uint64_t chain_successors[half_window];
+uint64_t chain_successors[window_capacity];
 
 uint32_t scan_pos = 0;
 uint32_t ahead_count = 0;
@@ -185,11 +190,17 @@ uint32_t find_best_match(uint32_t head_pos) {
   // four to examine is settled before any of them: up to the first one at
   // or below the floor (the chain only goes farther back from there), and
   // no more than the budget allows.
-  uint32_t candidate = head_pos;
+  // The chain the next search will most likely walk: that of scan_pos + 1,
+  // whose head is already known (it is scan_pos itself when the two hash
+  // alike). Only a cache warm-up; whatever it reads decides nothing.
+  uint32_t next_chain = chain_heads[hash_at(scan_pos + 1)];
+
   uint32_t allowed = budget - 1;  // candidates still to examine after the head
-  if (examine(candidate)) goto done;
-  for (;;) {
-    const uint64_t successors = chain_successors[candidate & (half_window - 1)];
+  if (examine(head_pos)) goto done;
+  for (uint64_t successors = chain_successors[head_pos];;) {
+    const uint64_t next_successors = chain_successors[successors >> 48];
+    next_chain = chain_successors[next_chain] >> 48;
+    __builtin_prefetch(&chain_successors[next_chain]);
     const uint32_t c0 = successors & 0xFFFF;
     const uint32_t c1 = (successors >> 16) & 0xFFFF;
     const uint32_t c2 = (successors >> 32) & 0xFFFF;
@@ -203,7 +214,7 @@ uint32_t find_best_match(uint32_t head_pos) {
     if (count == 4) {
       if (examine(c0) || examine(c1) || examine(c2) || examine(c3)) goto done;
       allowed -= 4;
-      candidate = c3;
+      successors = next_successors;
       continue;
     }
     if ((count > 0 && examine(c0)) || (count > 1 && examine(c1)) || (count > 2 && examine(c2))) goto done;
@@ -237,7 +248,9 @@ void top_up_window() {
     match_pos -= half_window;  // only its distance to scan_pos is ever used
     scan_pos -= half_window;
     block_origin -= static_cast<int32_t>(half_window);
-    for (uint64_t& lanes : chain_successors) lanes = rebase_lanes(lanes);
+    for (uint32_t p = 0; p < half_window; ++p) {
+      chain_successors[p] = rebase_lanes(chain_successors[p + half_window]);
+    }
     for (uint32_t i = 0; i < hash_size; i += 4) {
       uint64_t lanes;
       std::memcpy(&lanes, chain_heads + i, sizeof lanes);

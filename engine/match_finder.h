@@ -21,13 +21,15 @@ extern uint8_t window_buf[window_capacity + window_margin];
 // position 0 is never a candidate.
 extern uint16_t chain_heads[hash_size];
 
-// The chains themselves, by position mod 32768: the next four positions on
-// the position's chain, nearest in the low 16 bits, as they stood when it
-// was inserted. A chain only grows at its head, so these stay true for as
-// long as a search can reach them; one load yields four candidates, and a
+// The chains themselves, by position: the next four positions on the
+// position's chain, nearest in the low 16 bits, as they stood when it was
+// inserted. A chain only grows at its head, so these stay true for as long
+// as the position is in the window; one load yields four candidates, and a
 // search waits for one load per four candidates instead of one per
-// candidate.
-extern uint64_t chain_successors[half_window];
+// candidate. Indexed by the whole 16-bit position, so any lane, even a
+// leftover one, names a slot inside the array and the next load can be
+// issued before the lane is checked.
+extern uint64_t chain_successors[window_capacity];
 inline constexpr uint32_t insert_prefetch_distance = 8;
 static_assert(window_margin >= insert_prefetch_distance + 2,
               "the insertion prefetch reads ahead of the last position too");
@@ -62,6 +64,13 @@ inline uint32_t hash_take(uint32_t hash, uint8_t b) {
   return ((hash << hash_shift) ^ b) & hash_mask;
 }
 
+// The hash of the three bytes at p, computed afresh rather than rolled.
+inline uint32_t hash_at(uint32_t p) {
+  const uint8_t* bytes = window_buf + p;
+  return ((uint32_t{bytes[0]} << (2 * hash_shift)) ^ (uint32_t{bytes[1]} << hash_shift) ^ bytes[2]) &
+         hash_mask;
+}
+
 // Inserts position p into its hash chain and returns the chain's previous
 // head, the first candidate for a search at p (0: none). The rolling hash
 // must already cover the bytes at p and p + 1.
@@ -69,19 +78,14 @@ inline uint32_t insert_position(uint32_t p) {
   // Positions are inserted in order, so the chain a few positions on can be
   // asked for now; by the time it is inserted its successors are in cache.
   // Only a hint: a head that changes meanwhile costs nothing but the miss.
-  const uint8_t* ahead = window_buf + p + insert_prefetch_distance;
-  const uint32_t ahead_hash = ((uint32_t{ahead[0]} << (2 * hash_shift)) ^
-                               (uint32_t{ahead[1]} << hash_shift) ^ ahead[2]) & hash_mask;
-  __builtin_prefetch(&chain_successors[chain_heads[ahead_hash] & (half_window - 1)]);
+  __builtin_prefetch(&chain_successors[chain_heads[hash_at(p + insert_prefetch_distance)]]);
 
   rolling_hash = hash_take(rolling_hash, window_buf[p + 2]);
   const uint16_t head_pos = chain_heads[rolling_hash];
   // p's successors are head_pos and head_pos's first three. When head_pos
-  // is 0 the rest is noise, and if head_pos's slot has since been reused by
-  // a position 32768 further on, head_pos is beyond reach: every search
-  // stops at the first successor it cannot use, before any of the rest.
-  chain_successors[p & (half_window - 1)] =
-      chain_successors[head_pos & (half_window - 1)] << 16 | head_pos;
+  // is 0 the rest is noise: every search stops at the first successor it
+  // cannot use, before any of the rest.
+  chain_successors[p] = chain_successors[head_pos] << 16 | head_pos;
   chain_heads[rolling_hash] = static_cast<uint16_t>(p);
   return head_pos;
 }
