@@ -186,14 +186,17 @@ uint32_t find_best_match(uint32_t head_pos) {
     return false;
   };
 
+  // The chain the next search will most likely walk: that of scan_pos + 1,
+  // or, when a held match is likely to be taken, that of the position after
+  // it. Its head is already known (scan_pos itself when the two hash alike).
+  // Only a cache warm-up; whatever it reads decides nothing.
+  const uint32_t next_search = prev_match_len >= min_match ? scan_pos - 1 + prev_match_len : scan_pos + 1;
+  uint32_t next_chain = chain_heads[hash_at(next_search)];
+
   // The head, then the chain four successors at a time. How many of the
   // four to examine is settled before any of them: up to the first one at
   // or below the floor (the chain only goes farther back from there), and
   // no more than the budget allows.
-  // The chain the next search will most likely walk: that of scan_pos + 1,
-  // whose head is already known (it is scan_pos itself when the two hash
-  // alike). Only a cache warm-up; whatever it reads decides nothing.
-  uint32_t next_chain = chain_heads[hash_at(scan_pos + 1)];
 
   uint32_t allowed = budget - 1;  // candidates still to examine after the head
   if (examine(head_pos)) goto done;
