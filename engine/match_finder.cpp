@@ -89,6 +89,13 @@ static_assert(window_capacity - 1 + max_match < sizeof(window_buf),
 
 namespace {
 
+// The hash of the three bytes at p, computed afresh rather than rolled.
+uint32_t hash_at(uint32_t p) {
+  const uint8_t* bytes = window_buf + p;
+  return ((uint32_t{bytes[0]} << (2 * hash_shift)) ^ (uint32_t{bytes[1]} << hash_shift) ^ bytes[2]) &
+         hash_mask;
+}
+
 uint64_t load_word(const uint8_t* p) {
   uint64_t word;
   std::memcpy(&word, p, sizeof word);

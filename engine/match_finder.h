@@ -30,9 +30,6 @@ extern uint16_t chain_heads[hash_size];
 // leftover one, names a slot inside the array and the next load can be
 // issued before the lane is checked.
 extern uint64_t chain_successors[window_capacity];
-inline constexpr uint32_t insert_prefetch_distance = 8;
-static_assert(window_margin >= insert_prefetch_distance + 2,
-              "the insertion prefetch reads ahead of the last position too");
 
 extern uint32_t scan_pos;        // current position in window_buf
 extern uint32_t ahead_count;     // valid input bytes at and after scan_pos
@@ -64,22 +61,10 @@ inline uint32_t hash_take(uint32_t hash, uint8_t b) {
   return ((hash << hash_shift) ^ b) & hash_mask;
 }
 
-// The hash of the three bytes at p, computed afresh rather than rolled.
-inline uint32_t hash_at(uint32_t p) {
-  const uint8_t* bytes = window_buf + p;
-  return ((uint32_t{bytes[0]} << (2 * hash_shift)) ^ (uint32_t{bytes[1]} << hash_shift) ^ bytes[2]) &
-         hash_mask;
-}
-
 // Inserts position p into its hash chain and returns the chain's previous
 // head, the first candidate for a search at p (0: none). The rolling hash
 // must already cover the bytes at p and p + 1.
 inline uint32_t insert_position(uint32_t p) {
-  // Positions are inserted in order, so the chain a few positions on can be
-  // asked for now; by the time it is inserted its successors are in cache.
-  // Only a hint: a head that changes meanwhile costs nothing but the miss.
-  __builtin_prefetch(&chain_successors[chain_heads[hash_at(p + insert_prefetch_distance)]]);
-
   rolling_hash = hash_take(rolling_hash, window_buf[p + 2]);
   const uint16_t head_pos = chain_heads[rolling_hash];
   // p's successors are head_pos and head_pos's first three. When head_pos
