@@ -204,7 +204,6 @@ uint32_t find_best_match(uint32_t head_pos) {
   // four to examine is settled before any of them: up to the first one at
   // or below the floor (the chain only goes farther back from there), and
   // no more than the budget allows.
-
   uint32_t allowed = budget - 1;  // candidates still to examine after the head
   if (examine(head_pos)) goto done;
   for (uint64_t successors = chain_successors[head_pos];;) {
