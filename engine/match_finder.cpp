@@ -29,9 +29,8 @@
 // depend on each other; with four successors per slot it waits for one load
 // per four candidates, and it asks for the next slot before examining the
 // four it has. That wait is still what bounds a search, so while walking
-// its own chain a search also walks the chain of the next position, one
-// slot per slot, to bring that chain into the nearest cache for the search
-// that usually follows. A candidate is first tested, with one or two word
+// its own chain a search also walks, one slot per slot, the chain the next
+// search will most likely walk, bringing it into the nearest cache. A candidate is first tested, with one or two word
 // loads, on bytes that a longer match must have; that nearly always fails,
 // so the branch is well predicted and the next loads start early. Only then
 // is its length counted, eight bytes per step: the lowest set bit of the
