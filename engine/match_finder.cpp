@@ -30,11 +30,12 @@
 // per four candidates, and it asks for the next slot before examining the
 // four it has. That wait is still what bounds a search, so while walking
 // its own chain a search also walks, one slot per slot, the chain the next
-// search will most likely walk, bringing it into the nearest cache. A candidate is first tested, with one or two word
-// loads, on bytes that a longer match must have; that nearly always fails,
-// so the branch is well predicted and the next loads start early. Only then
-// is its length counted, eight bytes per step: the lowest set bit of the
-// XOR of two words marks the first differing byte.
+// search will most likely walk, bringing it into the nearest cache. A
+// candidate is first tested, with one or two word loads, on bytes that a
+// longer match must have; that nearly always fails, so the branch is well
+// predicted and the next loads start early. Only then is its length
+// counted, eight bytes per step: the lowest set bit of the XOR of two words
+// marks the first differing byte.
 #include "engine/match_finder.h"
 
 #include <bit>
@@ -88,11 +89,9 @@ static_assert(window_capacity - 1 + max_match < sizeof(window_buf),
 
 namespace {
 
-// The hash of the three bytes at p, computed afresh rather than rolled.
+// The hash of the three bytes at p, taken afresh rather than rolled.
 uint32_t hash_at(uint32_t p) {
-  const uint8_t* bytes = window_buf + p;
-  return ((uint32_t{bytes[0]} << (2 * hash_shift)) ^ (uint32_t{bytes[1]} << hash_shift) ^ bytes[2]) &
-         hash_mask;
+  return hash_take(hash_take(window_buf[p], window_buf[p + 1]), window_buf[p + 2]);
 }
 
 uint64_t load_word(const uint8_t* p) {
