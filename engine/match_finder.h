@@ -77,7 +77,7 @@ inline uint32_t insert_position(uint32_t p) {
 
 // Starts the rolling hash over at p, covering the bytes at p and p + 1.
 inline void prime_hash(uint32_t p) {
-  rolling_hash = ((static_cast<uint32_t>(window_buf[p]) << hash_shift) ^ window_buf[p + 1]) & hash_mask;
+  rolling_hash = hash_take(window_buf[p], window_buf[p + 1]);
 }
 
 // The longest match for scan_pos that beats prev_match_len, starting with
