@@ -15,6 +15,7 @@ namespace pelk {
 uint8_t out_buffer[out_buffer_size];
 uint32_t out_count = 0;
 int output_fd = -1;
+uint64_t bytes_flushed = 0;
 
 void emit_byte(uint8_t b) {
   out_buffer[out_count++] = b;
@@ -37,6 +38,7 @@ void emit_word(uint32_t w) {
 void flush_output() {
   if (out_count == 0) return;
   write_all(output_fd, out_buffer, out_count);
+  bytes_flushed += out_count;
   out_count = 0;
 }
 

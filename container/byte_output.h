@@ -11,6 +11,7 @@ inline constexpr uint32_t out_buffer_size = 16384;
 extern uint8_t out_buffer[out_buffer_size];
 extern uint32_t out_count;  // bytes waiting; always below out_buffer_size between calls
 extern int output_fd;       // where the buffer goes when full
+extern uint64_t bytes_flushed;  // bytes written to output_fd so far
 
 void emit_byte(uint8_t b);
 void emit_word(uint32_t w);  // low 16 bits, low byte first

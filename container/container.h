@@ -14,9 +14,12 @@ namespace pelk {
 
 // Writes one whole container to output_fd, compressing everything readable
 // from input_fd. Only the low 32 bits of source_size fit the header; a reader
-// compares sizes modulo 2^32. Returns 0; failures end the run instead.
-int write_container(int input_fd, int output_fd, uint64_t source_size,
-                    uint32_t time_stamp);
+// compares sizes modulo 2^32. Returns the number of source bytes read: when
+// that differs from source_size, the source changed as it was read, and the
+// size field holds what was read if the output could take it back. Failures
+// end the run instead.
+uint64_t write_container(int input_fd, int output_fd, uint64_t source_size,
+                         uint32_t time_stamp);
 
 // The source path as typed; the header stores its last component and error
 // reports name it.

@@ -22,6 +22,7 @@ std::string input_name;
 int store_name = 0;
 int input_fd = -1;
 uint32_t input_crc = 0;
+uint64_t input_bytes_read = 0;
 input_function input_hook = nullptr;
 
 namespace {
@@ -63,11 +64,12 @@ int read_input_chunk(uint8_t* buffer, uint32_t count) {
     stored += static_cast<uint32_t>(got);
   }
   if (stored > 0) input_crc = update_checksum(buffer, stored);
+  input_bytes_read += stored;
   return static_cast<int>(stored);
 }
 
-int write_container(int source_fd, int target_fd, uint64_t source_size,
-                    uint32_t time_stamp) {
+uint64_t write_container(int source_fd, int target_fd, uint64_t source_size,
+                         uint32_t time_stamp) {
   out_buffer[0] = container_magic[0];
   out_buffer[1] = container_magic[1];
   input_fd = source_fd;
@@ -77,6 +79,8 @@ int write_container(int source_fd, int target_fd, uint64_t source_size,
   out_buffer[3] = store_name ? flag_name_present : 0;
   put_le32(out_buffer + 4, time_stamp);
   out_count = fixed_header_bytes;
+  bytes_flushed = 0;
+  input_bytes_read = 0;
 
   input_crc = update_checksum(nullptr, 0);
   bit_writer_init(target_fd);
@@ -98,8 +102,21 @@ int write_container(int source_fd, int target_fd, uint64_t source_size,
   compress_input();  // ends with the final block aligned to a byte
 
   emit_le32(input_crc);
+
+  // The source changed size while it was read: the size field takes what
+  // was read, so the container stays true to itself. Still in the buffer
+  // it is set there; otherwise it is written back where it stands, which a
+  // pipe or a device cannot take (the caller reports the change either way).
+  const bool size_changed = input_bytes_read != source_size;
+  const bool header_written = bytes_flushed > 0;
+  if (size_changed && !header_written) put_le32(out_buffer + 8, static_cast<uint32_t>(input_bytes_read));
   flush_output();
-  return 0;
+  if (size_changed && header_written) {
+    uint8_t field[4];
+    put_le32(field, static_cast<uint32_t>(input_bytes_read));
+    static_cast<void>(::pwrite(target_fd, field, sizeof field, 8));
+  }
+  return input_bytes_read;
 }
 
 }  // namespace pelk

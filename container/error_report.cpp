@@ -1,9 +1,9 @@
 // The one place where a run ends in failure.
 //
 // Every report is a single line on standard error, after a line feed so it
-// never runs on from the banner line. The partly written target is left as
-// it is; standard output is flushed by the normal exit, so the banner lines
-// printed before the failure still appear.
+// never runs on from the banner line. A temporary target is removed, so the
+// old target stays as it was; standard output is flushed by the normal
+// exit, so the banner lines printed before the failure still appear.
 #include "container/error_report.h"
 
 #include <cerrno>
@@ -13,6 +13,7 @@
 
 #include "container/container.h"
 #include "container/container_writer.h"
+#include "container/temporary_file.h"
 
 namespace pelk {
 
@@ -41,7 +42,10 @@ namespace {
 void report_write_error() { report_system_error(); }
 void report_read_error() { report_system_error(); }
 
-void abandon_run() { end_run(1); }
+void abandon_run() {
+  remove_pending_temporary();
+  end_run(1);
+}
 
 void end_run(int status) { std::exit(status); }
 

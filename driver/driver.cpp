@@ -1,12 +1,16 @@
-// The per-file step: name checks, measuring and opening both files, and
-// handing them to the container writer.
+// The per-file step: name checks, measuring and opening both files, handing
+// them to the container writer, and giving the container its name.
 //
 // Every refusal comes after the banner and the input line and is one line
 // on standard error with exit status 1; nothing is created or changed
-// before the last refusal has been passed. The target is truncated only
-// once it is known not to be the source under another name (a link, ./x
-// against x, another letter case on a case-insensitive file system), since
-// truncating the source would destroy it.
+// before the last refusal has been passed. The target must not be the
+// source under another name (a link, ./x against x, another letter case on
+// a case-insensitive file system): the check compares the files themselves.
+//
+// A container is written under a temporary name beside the target and
+// renamed over it only once complete, so a failed or interrupted run leaves
+// the old target as it was, and a link planted under the target's name is
+// replaced rather than followed.
 #include "driver/driver.h"
 
 #include <cerrno>
@@ -17,13 +21,20 @@
 #include <unistd.h>
 
 #include "container/container.h"
+#include "container/error_report.h"
+#include "container/temporary_file.h"
 
 namespace pelk {
 
 std::optional<std::string> derive_target_name(const char* source) {
   std::string target = source;
   const size_t suffix_length = sizeof derived_suffix - 1;
-  if (target.size() < suffix_length) return std::nullopt;
+  // The letters replace the end of the file's own name, never reach into
+  // its directory's: "d/ab" would otherwise become "dplk" beside d, and
+  // "d/a", "e/b" and "abc" would all become one "plk".
+  const size_t slash = target.rfind('/');
+  const size_t name_start = slash == std::string::npos ? 0 : slash + 1;
+  if (target.size() - name_start < suffix_length) return std::nullopt;
   target.replace(target.size() - suffix_length, suffix_length, derived_suffix);
   return target;
 }
@@ -35,13 +46,6 @@ uint32_t pack_local_stamp(const std::tm& local) {
   return field(local.tm_sec >> 1, 5, 0) | field(local.tm_min, 6, 5) |
          field(local.tm_hour, 5, 11) | field(local.tm_mday - 1, 5, 16) |
          field(local.tm_mon, 5, 21) | field(local.tm_year + 48, 6, 26);
-}
-
-int64_t measure_file_size(std::FILE* stream) {
-  fseeko(stream, 0, SEEK_END);
-  const int64_t size = ftello(stream);
-  fseeko(stream, 0, SEEK_SET);
-  return size;
 }
 
 void announce(const char* source) {
@@ -75,6 +79,115 @@ bool same_file(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+struct source_file {
+  int fd;
+  struct stat info;  // its size is the one the header announces
+};
+
+source_file open_source(const char* source) {
+  // Checked before it is opened: opening a FIFO would block, and opening a
+  // device can have effects of its own; a directory or device has no length
+  // to measure anyway.
+  struct stat named;
+  if (::stat(source, &named) != 0) refuse_with_errno(source);
+  if (!S_ISREG(named.st_mode)) refuse(source, "not a regular file");
+
+  source_file input;
+  input.fd = ::open(source, O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (input.fd < 0) refuse_with_errno(source);
+  // The file opened is the one measured, even if the name was swapped in
+  // between.
+  if (::fstat(input.fd, &input.info) != 0) refuse_with_errno(source);
+  if (!S_ISREG(input.info.st_mode)) refuse(source, "not a regular file");
+  return input;
+}
+
+// Where the container goes. A regular file, or a name not yet taken, is
+// written as a temporary file and renamed over the name once complete;
+// anything else (a device such as /dev/null, a FIFO) is written directly.
+struct target_file {
+  int fd = -1;
+  temporary_file replacement;  // used when fd is its descriptor
+  bool direct = false;
+};
+
+bool is_standard_output(const struct stat& info) {
+  struct stat out;
+  return ::fstat(STDOUT_FILENO, &out) == 0 && same_file(out, info);
+}
+
+target_file open_direct(const char* target, const struct stat& source_info) {
+  target_file output;
+  output.direct = true;
+  // Without blocking (a FIFO with no reader) and without creating: the
+  // name was there a moment ago, and if it has gone, it is not ours to make.
+  output.fd = ::open(target, O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (output.fd < 0) refuse_with_errno(target);
+  struct stat info;
+  if (::fstat(output.fd, &info) != 0) refuse_with_errno(target);
+  if (same_file(source_info, info)) refuse(target, "source and target are the same file");
+  // Only standard output under another name reaches here as a regular file:
+  // it is written where it stands, as a shell's redirection would be.
+  ::fcntl(output.fd, F_SETFL, ::fcntl(output.fd, F_GETFL) & ~O_NONBLOCK);
+  return output;
+}
+
+target_file open_target(const char* target, const struct stat& source_info) {
+  struct stat link_info, info;
+  bool exists = true;
+  if (::lstat(target, &link_info) != 0) {
+    if (errno != ENOENT) refuse_with_errno(target);
+    exists = false;
+  }
+  // A link is followed only to learn what it names: a link to a regular
+  // file, or one that leads nowhere, is replaced as a link.
+  bool leads_somewhere = exists;
+  if (exists && S_ISLNK(link_info.st_mode)) {
+    if (::stat(target, &info) == 0) {
+      leads_somewhere = true;
+    } else if (errno == ENOENT) {
+      leads_somewhere = false;
+    } else {
+      refuse_with_errno(target);
+    }
+  } else {
+    info = link_info;
+  }
+  if (leads_somewhere) {
+    if (same_file(source_info, info)) refuse(target, "source and target are the same file");
+    if (S_ISDIR(info.st_mode)) refuse(target, std::strerror(EISDIR));
+    // A device or FIFO, or standard output by another name (/dev/stdout):
+    // renaming a file over such a name would replace the name, not write
+    // to what it stands for.
+    if (!S_ISREG(info.st_mode) || is_standard_output(info)) return open_direct(target, source_info);
+  }
+
+  target_file output;
+  const int error = create_temporary(target, program_name, output.replacement);
+  if (error != 0) refuse(target, std::strerror(error));
+  output.fd = output.replacement.fd;
+  if (leads_somewhere && !S_ISLNK(link_info.st_mode)) {
+    // The new container takes the old file's place with its permissions and,
+    // where the system allows, its owner, as writing it in place would have.
+    static_cast<void>(::fchown(output.fd, info.st_uid, info.st_gid));
+    static_cast<void>(::fchmod(output.fd, info.st_mode & 07777));
+  }
+  return output;
+}
+
+// Gives the complete container its name, or reports why it cannot have it.
+void finish_target(target_file& output) {
+  if (output.direct) {
+    if (::close(output.fd) != 0) report_write_error();
+    return;
+  }
+  const int error = commit_temporary(output.replacement);
+  if (error != 0) {
+    errno = error;
+    report_write_error();
+  }
+}
+
 }  // namespace
 
 int compress_file(const char* source, const char* target) {
@@ -83,37 +196,17 @@ int compress_file(const char* source, const char* target) {
 
   if (std::strcmp(source, target) == 0) refuse(target, "source and target are the same file");
 
-  // Checked before anything is opened: opening a FIFO would block, and a
-  // directory or device has no length to measure.
-  struct stat source_info;
-  if (::stat(source, &source_info) != 0) refuse_with_errno(source);
-  if (!S_ISREG(source_info.st_mode)) refuse(source, "not a regular file");
-
-  std::FILE* stream = std::fopen(source, "rb");
-  if (stream == nullptr) refuse_with_errno(source);
-  const int64_t source_size = measure_file_size(stream);
-  std::fclose(stream);
-
-  const int source_fd = ::open(source, O_RDONLY | O_CLOEXEC);
-  if (source_fd < 0) refuse_with_errno(source);
-
-  // Opened without truncation and without blocking (a FIFO with no reader),
-  // so a refusal below leaves the target as it was.
-  const int target_fd = ::open(target, O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0600);
-  if (target_fd < 0) refuse_with_errno(target);
-  struct stat target_info;
-  if (::fstat(target_fd, &target_info) != 0) refuse_with_errno(target);
-  if (same_file(source_info, target_info)) refuse(target, "source and target are the same file");
-  if (S_ISREG(target_info.st_mode) && ::ftruncate(target_fd, 0) != 0) refuse_with_errno(target);
-  ::fcntl(target_fd, F_SETFL, ::fcntl(target_fd, F_GETFL) & ~O_NONBLOCK);
+  const source_file input = open_source(source);
+  target_file output = open_target(target, input.info);
 
   set_store_name(1);
   set_input_name(source);
-  const int result = write_container(source_fd, target_fd, static_cast<uint64_t>(source_size),
-                                     time_stamp);
-  ::close(source_fd);
-  ::close(target_fd);
-  return result;
+  const uint64_t bytes_read = write_container(input.fd, output.fd, static_cast<uint64_t>(input.info.st_size),
+                                              time_stamp);
+  ::close(input.fd);
+  finish_target(output);
+  if (bytes_read != static_cast<uint64_t>(input.info.st_size)) refuse(source, "file changed as it was read");
+  return 0;
 }
 
 }  // namespace pelk

@@ -15,7 +15,8 @@ inline constexpr const char usage_text[] =
 inline constexpr const char derived_suffix[] = "plk";
 
 // The target named after the source: its last three characters replaced by
-// "plk", whatever they are. None when the source name is shorter than that.
+// "plk", whatever they are. None when the file's own name, the path's last
+// component, is shorter than that.
 std::optional<std::string> derive_target_name(const char* source);
 
 // Local time packed for the header: bits 0-4 seconds/2, 5-10 minutes,
@@ -23,15 +24,14 @@ std::optional<std::string> derive_target_name(const char* source);
 // 26-31 (year - 1980) mod 64. Day and month count from 0, unlike DOS stamps.
 uint32_t pack_local_stamp(const std::tm& local);
 
-// The length of an open stream, found by seeking to its end; the stream is
-// left at its start.
-int64_t measure_file_size(std::FILE* stream);
-
 // Prints the banner and the input line.
 void announce(const char* source);
 
 // Compresses source into target. Refusals and failures are reported on
-// standard error and end the run with status 1; returns 0 otherwise.
+// standard error and end the run with status 1, the old target left as it
+// was; so does a source that changed size as it was read, once its
+// container, true to the bytes read, has taken the target's name. Returns
+// 0 otherwise.
 int compress_file(const char* source, const char* target);
 
 [[noreturn]] void show_usage();

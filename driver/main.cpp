@@ -8,6 +8,7 @@
 #include <string>
 
 #include "container/container.h"
+#include "container/temporary_file.h"
 #include "driver/driver.h"
 
 int main(int argc, char** argv) {
@@ -24,6 +25,7 @@ int main(int argc, char** argv) {
     pelk::report_file_error(source, "name too short to derive a target name; give one");
   }
 
+  pelk::install_signal_cleanup();
   pelk::compress_file(source, target.c_str());
   return 0;
 }

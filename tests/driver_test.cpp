@@ -40,7 +40,7 @@ TEST(DriverRun, CompressesIntoTheNamedOrDerivedTarget) {
   const std::string long_stem = deep + std::string(200, 'n');
   const struct { std::vector<std::string> args; std::string target, stored; } cases[] = {
       {{"report.txt"}, "report.plk", "report.txt"}, {{"notes"}, "noplk", "notes"},
-      {{"data.c"}, "datplk", "data.c"}, {{"abc"}, "plk", "abc"},
+      {{"data.c"}, "datplk", "data.c"}, {{"abc"}, "plk", "abc"}, {{"d/abc"}, "d/plk", "abc"},
       {{"-c", "out.bin"}, "out.bin", "-c"},  // an option letter is a file name
       {{"Data.txt", "data.txt"}, "data.txt", "Data.txt"},  // case makes a different name
       {{long_stem + ".txt"}, long_stem + ".plk", std::string(200, 'n') + ".txt"},
@@ -96,6 +96,7 @@ TEST(DriverRun, RefusalsReportOnceAndChangeNothing) {
       {{"subdir"}, "subdir: not a regular file"}, {{"fifo.in"}, "fifo.in: not a regular file"},
       {{"src.txt", "nodir/out.plk"}, "nodir/out.plk" + absent},
       {{"ab"}, "ab: name too short to derive a target name; give one"},
+      {{"d/ab"}, "d/ab: name too short to derive a target name; give one"},  // not "dplk" beside d
       {{"src.txt", "/dev/full"}, std::strerror(ENOSPC)},
   };
   for (const auto& c : cases) {
@@ -104,6 +105,8 @@ TEST(DriverRun, RefusalsReportOnceAndChangeNothing) {
     write_file(dir / "src.txt", random_bytes(20000, 2));
     write_file(dir / "x.plk", random_bytes(20000, 3));
     write_file(dir / "ab", to_bytes("ab"));
+    fs::create_directory(dir / "d");
+    write_file(dir / "d" / "ab", to_bytes("ab"));
     fs::create_directory(dir / "subdir");
     ASSERT_EQ(mkfifo((dir / "fifo.in").c_str(), 0600), 0);
     fs::create_symlink("src.txt", dir / "link.plk");

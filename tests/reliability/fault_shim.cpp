@@ -9,12 +9,14 @@
 //   eintr N                        every Nth call fails with EINTR
 //   grow N, shrink N               N more bytes appear at the end of the
 //                                  input; the input ends after N bytes
+//   signal N S                     the Nth read raises signal S first
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -50,6 +52,7 @@ extern "C" ssize_t read(int fd, void* buffer, size_t count) {
   if (!ours(fd)) return real_read(fd, buffer, count);
   if (interrupted()) return logged('r', count, -1, EINTR);
   if (is("read-fail") && ++reads == n) return logged('r', count, -1, error);
+  if (is("signal") && ++reads == n) raise(error);
   if (is("read-max")) count = std::min<size_t>(count, n);
   if (is("shrink")) count = std::min<size_t>(count, n - delivered);
   ssize_t got = real_read(fd, buffer, count);

@@ -6,10 +6,13 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <thread>
 #include <functional>
 #include <map>
 
@@ -21,11 +24,13 @@ namespace {
 namespace fs = std::filesystem;
 
 // fault goes to the shim (see fault_shim.cpp), which logs each call to log.
+// A wrapper (such as nohup) runs between the shim's set-up and pelk.
 run_result run_guarded(const std::vector<std::string>& args, const fs::path& dir, const std::string& fault = "",
-                       const std::string& log = "") {
+                       const std::string& log = "", const std::string& wrapper = "") {
   std::vector<std::string> argv = {"timeout", "60", "env"};
   if (!fault.empty()) argv.insert(argv.end(), {"LD_PRELOAD=" PELK_PRELOAD, "PELK_FAULT=" + fault});
   if (!log.empty()) argv.push_back("PELK_FAULT_LOG=" + log);
+  if (!wrapper.empty()) argv.push_back(wrapper);
   argv.push_back(pelk_binary());
   argv.insert(argv.end(), args.begin(), args.end());
   return run_program("/usr/bin/timeout", argv, dir);
@@ -82,11 +87,20 @@ TEST_F(IoFaults, TargetReceivesWholeBufferWrites) {
   EXPECT_EQ(total, baseline.size());
 }
 
+// The directory's entries, to show that no temporary file remains.
+std::vector<std::string> entries(const fs::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 // Each read fails (EIO) in turn, each write (EIO, ENOSPC, returning 0): one
-// report with the system's text, status 1, and the target holds exactly the
-// buffers written before the failure.
+// report with the system's text, status 1, the old target untouched and no
+// temporary file left.
 TEST_F(IoFaults, EveryFailingCallIsReportedOnce) {
-  size_t read_no = 0, write_no = 0, written = 0, swept = 0;
+  const auto files = entries(dir.path());
+  size_t read_no = 0, write_no = 0, swept = 0;
   for (const call& c : calls) {
     const std::string point = c.op == 'r' ? "read-fail " + std::to_string(++read_no)
                                           : "write-fail " + std::to_string(++write_no);
@@ -96,10 +110,10 @@ TEST_F(IoFaults, EveryFailingCallIsReportedOnce) {
       EXPECT_EQ(run.status, 1) << fault;
       EXPECT_EQ(run.out, announced("src.bin")) << fault;
       EXPECT_EQ(run.err, "\npelk: " + std::string(std::strerror(error == 0 ? EIO : error)) + "\n") << fault;
-      EXPECT_EQ(fs::file_size(dir / "out.plk"), written) << fault;
+      EXPECT_EQ(read_file(dir / "out.plk"), baseline) << fault;
+      EXPECT_EQ(entries(dir.path()), files) << fault;
       ++swept;
     }
-    if (c.op == 'w') written += c.asked;
   }
   EXPECT_EQ(swept, reads + 3 * writes);
   std::printf("fault points swept: %zu (%zu reads, %zu writes x 3)\n", swept, reads, writes);
@@ -118,18 +132,69 @@ TEST_F(IoFaults, ShortAndInterruptedCallsChangeNothing) {
   }
 }
 
-// The source grows or shrinks after it was measured: stream and CRC cover
-// exactly the bytes read; the size field keeps the measured length.
-TEST_F(IoFaults, SourceChangingUnderTheRunGivesTheBytesRead) {
+// The source grows or shrinks after it was measured: the container covers
+// exactly the bytes read, its size field included, and the run says so and
+// fails. /proc/cpuinfo claims a size of 0 and is small enough that its
+// header is still in the output buffer when the size is known.
+TEST_F(IoFaults, SourceChangingUnderTheRunIsReportedWithASoundContainer) {
   bytes grown = source;
   for (int i = 0; i < 70000; ++i) grown.push_back(static_cast<uint8_t>('A' + i % 26));
   const bytes shrunk(source.begin(), source.begin() + 100000);
   for (const auto& [fault, bytes_read] : {std::pair{"grow 70000", grown}, {"shrink 100000", shrunk}}) {
-    ASSERT_EQ(run_guarded({"src.bin", "out.plk"}, dir.path(), fault).status, 0) << fault;
-    bytes c = read_file(dir / "out.plk");
-    ASSERT_EQ(parse_header(c)->size_field, source.size()) << fault;
-    for (int i = 0; i < 4; ++i) c[8 + i] = static_cast<uint8_t>(bytes_read.size() >> (8 * i));
-    EXPECT_EQ(verify_container(c, bytes_read, "src.bin"), "") << fault;
+    const run_result run = run_guarded({"src.bin", "out.plk"}, dir.path(), fault);
+    EXPECT_EQ(run.status, 1) << fault;
+    EXPECT_EQ(run.err, "\npelk: src.bin: file changed as it was read\n") << fault;
+    EXPECT_EQ(verify_container(read_file(dir / "out.plk"), bytes_read, "src.bin"), "") << fault;
+  }
+#ifdef PELK_UNPELK_PATH
+  const run_result run = run_guarded({"/proc/cpuinfo", "cpu.plk"}, dir.path());
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "\npelk: /proc/cpuinfo: file changed as it was read\n");
+  const bytes container = read_file(dir / "cpu.plk");
+  EXPECT_GT(parse_header(container)->size_field, 0u);
+  EXPECT_EQ(run_program(PELK_UNPELK_PATH, {"unpelk", "-t", "cpu.plk"}, dir.path()).status, 0);
+#endif
+}
+
+// A run ended by any signal whose default action ends the process removes
+// its temporary file and leaves the old target as it was; one ignored from
+// the start (nohup) stays ignored.
+TEST_F(IoFaults, SignalsLeaveTheOldTargetAndNoTemporaryFile) {
+  rlimit no_core{0, 0};
+  ASSERT_EQ(setrlimit(RLIMIT_CORE, &no_core), 0);  // SIGQUIT and others would dump core here
+  const auto files = entries(dir.path());
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT, SIGXFSZ, SIGXCPU, SIGALRM, SIGUSR1,
+                            SIGUSR2, SIGVTALRM, SIGPROF}) {
+    const std::string fault = "signal 3 " + std::to_string(signal_number);
+    const run_result run = run_guarded({"src.bin", "out.plk"}, dir.path(), fault);
+    EXPECT_NE(run.status, 0) << strsignal(signal_number);
+    EXPECT_NE(run.status, 1) << strsignal(signal_number);  // ended by the signal, not by a report
+    EXPECT_EQ(read_file(dir / "out.plk"), baseline) << strsignal(signal_number);
+    EXPECT_EQ(entries(dir.path()), files) << strsignal(signal_number);
+  }
+  const run_result run = run_guarded({"src.bin", "new.plk"}, dir.path(), "signal 3 " + std::to_string(SIGHUP),
+                                     "", "nohup");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(mask_stamp(read_file(dir / "new.plk")), mask_stamp(baseline));
+}
+
+// Two runs writing one target at once each leave a whole container, so the
+// target ends as one of the two.
+TEST(SharedTargets, ConcurrentRunsLeaveOneWholeContainer) {
+  temp_dir dir;
+  const bytes first = random_bytes(1 << 20, 41), second = bytes(1 << 20, 'z');
+  write_file(dir / "a.bin", first);
+  write_file(dir / "b.bin", second);
+  for (int round = 0; round < 5; ++round) {
+    run_result a, b;
+    std::thread other([&] { b = run_guarded({"b.bin", "out.plk"}, dir.path()); });
+    a = run_guarded({"a.bin", "out.plk"}, dir.path());
+    other.join();
+    EXPECT_EQ(a.status, 0) << a.err;
+    EXPECT_EQ(b.status, 0) << b.err;
+    const bytes target = read_file(dir / "out.plk");
+    EXPECT_TRUE(verify_container(target, first, "a.bin").empty() || verify_container(target, second, "b.bin").empty());
+    EXPECT_EQ(entries(dir.path()), (std::vector<std::string>{"a.bin", "b.bin", "out.plk"}));
   }
 }
 
@@ -209,6 +274,43 @@ TEST(HostileFiles, RefusedWithoutTouchingAnything) {
     EXPECT_EQ(run.err, "\npelk: " + c.file_named + ": " + c.reason + "\n");
     EXPECT_EQ(snapshot(dir.path()), before) << c.args[0] << " " << c.args[1];
     EXPECT_EQ(read_file(dir / "x.txt"), payload);
+  }
+}
+
+// A target name that is a link is replaced as a name: the file it points to
+// (even one the user could not write) keeps its bytes, a dangling link does
+// not create its destination. A link to a device is still written through.
+TEST(HostileFiles, LinkedTargetsAreReplacedNotFollowed) {
+  const bytes victim = to_bytes("another file: only its owner may change it\n");
+  struct linked {
+    std::function<void(const fs::path&)> plant;
+    bool replaced;  // out.plk becomes a regular file holding the container
+  };
+  const std::vector<linked> cases = {
+      {[](auto& d) { fs::create_symlink("victim.txt", d / "out.plk"); }, true},
+      {[](auto& d) { fs::create_symlink(d / "victim.txt", d / "out.plk"); }, true},
+      {[](auto& d) { fs::create_hard_link(d / "victim.txt", d / "out.plk"); }, true},
+      {[](auto& d) { fs::create_symlink("gone/nowhere.txt", d / "out.plk"); }, true},
+      {[](auto& d) { fs::create_symlink("/dev/null", d / "out.plk"); }, false},
+  };
+  for (const linked& c : cases) {
+    temp_dir dir;
+    write_file(dir / "x.txt", payload);
+    write_file(dir / "victim.txt", victim);
+    fs::permissions(dir / "victim.txt", fs::perms(0444));
+    c.plant(dir.path());
+    const std::string planted = fs::is_symlink(dir / "out.plk") ? fs::read_symlink(dir / "out.plk").string() : "";
+    const run_result run = run_guarded({"x.txt", "out.plk"}, dir.path());
+    EXPECT_EQ(run.status, 0) << planted << run.err;
+    EXPECT_EQ(read_file(dir / "victim.txt"), victim) << planted;
+    EXPECT_FALSE(fs::exists(dir / "gone")) << planted;
+    if (c.replaced) {
+      EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir / "out.plk"))) << planted;
+      EXPECT_EQ(verify_container(read_file(dir / "out.plk"), payload, "x.txt"), "") << planted;
+    } else {
+      EXPECT_EQ(fs::read_symlink(dir / "out.plk"), planted);
+    }
+    EXPECT_EQ(entries(dir.path()).size(), 3u) << planted;  // x.txt, victim.txt, out.plk
   }
 }
 
