@@ -15,9 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "container/byte_output.h"
-#include "container/container.h"
 #include "container/crc32.h"
+#include "container/file_io.h"
 #include "engine/block_flush.h"
 #include "engine/engine.h"
 #include "engine/match_finder.h"
@@ -33,10 +32,11 @@ std::vector<uint8_t> sample() {
   return data;
 }
 
+pelk::deflate_compressor compressor;
+
 void discard_output() {
-  static const int null_fd = ::open("/dev/null", O_WRONLY);
-  pelk::output_fd = null_fd;
-  pelk::bit_writer_init(-1);
+  static int null_fd = ::open("/dev/null", O_WRONLY);
+  pelk::start_output(compressor.out, {pelk::write_descriptor, &null_fd});
 }
 
 void BM_Crc32(benchmark::State& state) {
@@ -59,7 +59,7 @@ void BM_EmitBits(benchmark::State& state) {
     value = rng() & ((1u << length) - 1);
   }
   for (auto _ : state) {
-    for (const auto& [value, length] : fields) pelk::emit_bits(value, length);
+    for (const auto& [value, length] : fields) pelk::emit_bits(compressor.out, value, length);
   }
   state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(fields.size()));
 }
@@ -70,24 +70,20 @@ BENCHMARK(BM_EmitBits);
 // position was inserted.
 void BM_FindBestMatch(benchmark::State& state) {
   const std::vector<uint8_t> data = sample();
-  std::memcpy(pelk::window_buf, data.data(), data.size());
-  const pelk::level_params& params = pelk::level_table[6];
-  pelk::good_enough = params.good_enough;
-  pelk::lazy_limit = params.lazy_limit;
-  pelk::stop_length = params.stop_length;
-  pelk::chain_limit = params.chain_limit;
-  std::memset(pelk::chain_heads, 0, sizeof pelk::chain_heads);
-  pelk::prime_hash(0);
+  pelk::match_finder& finder = compressor.finder;
+  std::memcpy(finder.window, data.data(), data.size());
+  finder.params = pelk::level_table[6];
+  std::memset(finder.chain_heads, 0, sizeof finder.chain_heads);
+  pelk::prime_hash(finder, 0);
   const uint32_t end = pelk::window_capacity - pelk::min_lookahead;
-  for (uint32_t p = 0; p < end; ++p) pelk::insert_position(p);
+  for (uint32_t p = 0; p < end; ++p) pelk::insert_position(finder, p);
 
   for (auto _ : state) {
     for (uint32_t p = pelk::half_window; p < end; ++p) {
-      const uint32_t head = static_cast<uint32_t>(pelk::chain_successors[p] & 0xFFFF);
+      const uint32_t head = static_cast<uint32_t>(finder.chain_successors[p] & 0xFFFF);
       if (head == 0 || p - head > pelk::max_distance) continue;
-      pelk::scan_pos = p;
-      pelk::prev_match_len = pelk::min_match - 1;
-      benchmark::DoNotOptimize(pelk::find_best_match(head));
+      uint32_t match_pos = 0;
+      benchmark::DoNotOptimize(pelk::find_best_match(finder, p, head, pelk::min_match - 1, match_pos));
     }
   }
   state.SetItemsProcessed(state.iterations() * (end - pelk::half_window));
@@ -98,7 +94,7 @@ BENCHMARK(BM_FindBestMatch);
 // sequence), coded and emitted.
 void BM_FinishBlock(benchmark::State& state) {
   discard_output();
-  pelk::build_code_tables(nullptr, nullptr);
+  pelk::start_blocks(compressor.block, true);
   std::mt19937 rng(2);
   std::vector<std::pair<uint32_t, uint32_t>> symbols(4096);
   for (auto& [distance, lit_len] : symbols) {
@@ -107,8 +103,10 @@ void BM_FinishBlock(benchmark::State& state) {
     lit_len = is_match ? rng() % 256 : 'a' + rng() % 26;
   }
   for (auto _ : state) {
-    for (const auto& [distance, lit_len] : symbols) pelk::record_symbol(distance, lit_len);
-    benchmark::DoNotOptimize(pelk::finish_block(nullptr, 100000, false));
+    // Covering one byte, the block never ends early.
+    for (const auto& [distance, lit_len] : symbols) pelk::record_symbol(compressor.block, distance, lit_len, 1);
+    pelk::finish_block(compressor.block, compressor.out, nullptr, 100000, false);
+    benchmark::DoNotOptimize(compressor.block.total_bits);
   }
   state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(symbols.size()));
 }

@@ -157,17 +157,4 @@ uint32_t crc32_extend(uint32_t crc, const uint8_t* data, size_t size) {
   return ~table_update(~crc, data, size);
 }
 
-namespace {
-uint32_t running_crc = 0;  // of every byte passed since the last restart
-}  // namespace
-
-uint32_t update_checksum(const uint8_t* buffer, uint32_t count) {
-  if (buffer == nullptr) {
-    running_crc = 0;
-    return 0;
-  }
-  running_crc = crc32_extend(running_crc, buffer, count);
-  return running_crc;
-}
-
 }  // namespace pelk

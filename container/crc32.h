@@ -10,9 +10,4 @@ namespace pelk {
 // from 0 for the CRC of data alone.
 uint32_t crc32_extend(uint32_t crc, const uint8_t* data, size_t size);
 
-// The writer's running checksum. With a null buffer: restarts it and
-// returns 0. Otherwise runs it over count more bytes and returns the CRC-32
-// of every byte passed since the restart (count 0 returns it unchanged).
-uint32_t update_checksum(const uint8_t* buffer, uint32_t count);
-
 }  // namespace pelk

@@ -15,14 +15,16 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "container/container.h"
-#include "container/error_report.h"
+#include "container/file_io.h"
 #include "container/temporary_file.h"
+#include "engine/engine.h"
 
 namespace pelk {
 
@@ -61,6 +63,28 @@ void show_usage() {
 
 namespace {
 
+// Every failure ends here: the temporary target goes, so an old target
+// stays as it was; standard output is flushed by the normal exit, so the
+// banner lines printed before the failure still appear.
+[[noreturn]] void end_in_failure() {
+  remove_pending_temporary();
+  std::exit(1);
+}
+
+}  // namespace
+
+void report_file_error(const char* file, const char* reason) {
+  std::fprintf(stderr, "\n%s: %s: %s\n", program_name, file, reason);
+  end_in_failure();
+}
+
+void report_system_error(int error) {
+  std::fprintf(stderr, "\n%s: %s\n", program_name, std::strerror(error));
+  end_in_failure();
+}
+
+namespace {
+
 [[noreturn]] void refuse(const char* file, const char* reason) {
   report_file_error(file, reason);
 }
@@ -74,6 +98,10 @@ uint32_t stamp_of_now() {
   const std::tm* local = std::localtime(&now);
   return local != nullptr ? pack_local_stamp(*local) : 0;
 }
+
+// The program's one compressor: static, so a run allocates nothing for it,
+// and zero-filled, so it costs no space in the executable.
+constinit deflate_compressor compressor{};
 
 bool same_file(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
@@ -178,14 +206,11 @@ target_file open_target(const char* target, const struct stat& source_info) {
 // Gives the complete container its name, or reports why it cannot have it.
 void finish_target(target_file& output) {
   if (output.direct) {
-    if (::close(output.fd) != 0) report_write_error();
+    if (::close(output.fd) != 0) report_system_error(errno);
     return;
   }
   const int error = commit_temporary(output.replacement);
-  if (error != 0) {
-    errno = error;
-    report_write_error();
-  }
+  if (error != 0) report_system_error(error);
 }
 
 }  // namespace
@@ -196,16 +221,19 @@ int compress_file(const char* source, const char* target) {
 
   if (std::strcmp(source, target) == 0) refuse(target, "source and target are the same file");
 
-  const source_file input = open_source(source);
+  source_file input = open_source(source);
   target_file output = open_target(target, input.info);
 
-  set_store_name(1);
-  set_input_name(source);
-  const uint64_t bytes_read = write_container(input.fd, output.fd, static_cast<uint64_t>(input.info.st_size),
-                                              time_stamp);
+  const uint64_t measured = static_cast<uint64_t>(input.info.st_size);
+  const container_result result =
+      write_container(compressor, {read_descriptor, &input.fd},
+                      {{write_descriptor, &output.fd}, overwrite_descriptor}, {measured, path_tail(source), time_stamp});
+  // A read error comes first: the writes after it only finished what it cut short.
+  if (result.read_error != 0) report_system_error(result.read_error);
+  if (result.write_error != 0) report_system_error(result.write_error);
   ::close(input.fd);
   finish_target(output);
-  if (bytes_read != static_cast<uint64_t>(input.info.st_size)) refuse(source, "file changed as it was read");
+  if (result.bytes_read != measured) refuse(source, "file changed as it was read");
   return 0;
 }
 

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <ctime>
 #include <optional>
 #include <string>
@@ -13,6 +12,7 @@ inline constexpr const char banner[] = "Pelk Compress ver 1.0  2004.7.8 by the P
 inline constexpr const char usage_text[] =
     "Usage : -option src_file [target_file]\n \t\t\t -c : Zip\n \t\t\t -d : Uncompress\n";
 inline constexpr const char derived_suffix[] = "plk";
+inline constexpr const char program_name[] = "pelk";
 
 // The target named after the source: its last three characters replaced by
 // "plk", whatever they are. None when the file's own name, the path's last
@@ -35,5 +35,11 @@ void announce(const char* source);
 int compress_file(const char* source, const char* target);
 
 [[noreturn]] void show_usage();
+
+// The program's two reports, each one line on standard error after an
+// empty line, "pelk: FILE: reason" and "pelk: " and the system's text for
+// error; both end the run with status 1, removing a temporary target.
+[[noreturn]] void report_file_error(const char* file, const char* reason);
+[[noreturn]] void report_system_error(int error);
 
 }  // namespace pelk

@@ -7,7 +7,6 @@
 #include <optional>
 #include <string>
 
-#include "container/container.h"
 #include "container/temporary_file.h"
 #include "driver/driver.h"
 

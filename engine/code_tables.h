@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 
+#include "engine/bit_writer.h"
 #include "engine/block_state.h"
 #include "engine/format.h"
 
@@ -89,14 +90,65 @@ inline uint32_t distance_code(uint32_t d) {
   return d < 256 ? dist_to_code[d] : dist_to_code[256 + (d >> 7)];
 }
 
-// --- Fixed codes ------------------------------------------------------------
-
-extern code_entry fixed_lit_tree[fixed_lit_symbols];
-extern code_entry fixed_dist_tree[dist_symbols];
+// --- Canonical codes --------------------------------------------------------
+//
+// The first code of each length follows from the counts of the shorter
+// lengths, and symbols of one length take consecutive codes in increasing
+// symbol order, so a decoder rebuilds the code from the lengths alone.
 
 // Gives every entry 0..last with a nonzero length in parent_or_len its
-// canonical code, bit-reversed, in freq_or_code. length_counts must hold how
+// canonical code, bit-reversed, in freq_or_code. length_counts holds how
 // many entries have each length.
-void assign_codes(code_entry* tree, int last);
+constexpr void assign_codes(code_entry* tree, int last, const uint16_t* length_counts) {
+  uint16_t code_cursor[max_code_bits + 1]{};
+  uint16_t code = 0;
+  for (int bits = 1; bits <= max_code_bits; ++bits) {
+    code = static_cast<uint16_t>((code + length_counts[bits - 1]) << 1);
+    code_cursor[bits] = code;
+  }
+  for (int n = 0; n <= last; ++n) {
+    const int bits = tree[n].parent_or_len;
+    if (bits == 0) continue;
+    tree[n].freq_or_code = static_cast<uint16_t>(reverse_bits(code_cursor[bits]++, bits));
+  }
+}
+
+// --- Fixed codes ------------------------------------------------------------
+//
+// Deflate's fixed literal/length code (lengths 8, 9, 7, 8 over the ranges
+// below; 286 and 287 are never sent but take part, so the code is
+// deflate's) and its fixed distance code (5 bits each), built at compile
+// time by the same canonical rule.
+
+struct fixed_code_tables {
+  std::array<code_entry, fixed_lit_symbols> lit{};
+  std::array<code_entry, dist_symbols> dist{};
+};
+
+constexpr fixed_code_tables make_fixed_codes() {
+  fixed_code_tables fixed;
+  uint16_t counts[max_code_bits + 1]{};
+  auto give = [&](int from, int to, uint16_t bits) {
+    for (int n = from; n <= to; ++n) fixed.lit[n].parent_or_len = bits;
+    counts[bits] = static_cast<uint16_t>(counts[bits] + (to - from + 1));
+  };
+  give(0, 143, 8);
+  give(144, 255, 9);
+  give(256, 279, 7);
+  give(280, 287, 8);
+  assign_codes(fixed.lit.data(), fixed_lit_symbols - 1, counts);
+  for (int n = 0; n < dist_symbols; ++n) {
+    fixed.dist[n].parent_or_len = 5;
+    fixed.dist[n].freq_or_code = static_cast<uint16_t>(reverse_bits(static_cast<uint32_t>(n), 5));
+  }
+  return fixed;
+}
+
+inline constexpr fixed_code_tables fixed_codes = make_fixed_codes();
+inline constexpr const code_entry* fixed_lit_tree = fixed_codes.lit.data();
+inline constexpr const code_entry* fixed_dist_tree = fixed_codes.dist.data();
+
+// Symbol 0 has the first 8-bit code, 00110000, sent reversed.
+static_assert(fixed_codes.lit[0].freq_or_code == 0x0C && fixed_codes.lit[256].parent_or_len == 7);
 
 }  // namespace pelk

@@ -1,36 +1,38 @@
-// The deflate engine as the container writer sees it.
+// The deflate engine as the rest of Pelk sees it: one object holding all of
+// a compression's state, and the call that runs a whole stream through it.
 //
-// A compression builds the code tables, prepares the window (which already
-// reads the first input through input_hook), then runs the parser to the end
-// of the input. The engine writes a complete raw deflate stream through the
-// bit writer and leaves it aligned to a byte. Its state is process-wide and
-// static: compressions run one after another, never two at once. The
-// program runs one per process; later ones in the same process produce valid
-// streams too, but the window's leftovers from an earlier input can decide
-// between equally long matches, so only a fresh process is byte-for-byte
-// reproducible.
+// The object is large (about 760 KiB, nearly all of it the window and its
+// hash chains) and needs no construction: a zero-filled one, static or
+// allocated, is ready, and every compression puts it back into that state
+// where it matters, so each stream comes out as it would from a fresh
+// process whatever the object compressed before. One object serves one
+// compression at a time; any number of objects may run side by side on
+// different threads.
 #pragma once
 
 #include <cstdint>
 
+#include "common/stream_io.h"
+#include "engine/bit_writer.h"
+#include "engine/block_state.h"
+#include "engine/match_finder.h"
+
 namespace pelk {
 
-// The level of the run; the program always compresses at 6. Levels 1-3
-// parse greedily, 4-9 lazily.
-extern int compression_level;
+// The level the program compresses at. Levels 1-3 parse greedily, 4-9
+// lazily.
+inline constexpr int default_level = 6;
 
-// Builds the code tables on the first call and starts the first block.
-// The two pointers are accepted for interface compatibility; neither
-// changes the output.
-void build_code_tables(const uint16_t* attributes, const int* method);
+struct deflate_compressor {
+  match_finder finder;
+  block_state block;
+  bit_writer out;
+};
 
-// Selects the level's parameters, empties the hash chains and fills the
-// window with the first input. A level outside 1..9 ends the run with
-// "bad pack level".
-void match_init(int level);
-
-// Compresses the rest of the input and ends the stream. Returns the number
-// of whole bytes the engine has written.
-uint32_t compress_input();
+// Compresses everything input yields into a complete raw deflate stream,
+// appended to what compressor.out already holds, and leaves it aligned to a
+// byte (not flushed). The level must be valid. Input ends at the first read
+// that returns 0 or less.
+void deflate_stream(deflate_compressor& compressor, int level, input_source input);
 
 }  // namespace pelk

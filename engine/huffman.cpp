@@ -18,65 +18,49 @@
 // Every tie-break here decides output bytes.
 #include "engine/huffman.h"
 
-#include "engine/code_tables.h"
-
 namespace pelk {
-
-tree_info lit_info = {lit_tree, fixed_lit_tree, len_extra_bits, literal_count + 1,
-                      lit_symbols, max_code_bits, 0};
-tree_info dist_info = {dist_tree, fixed_dist_tree, dist_extra_bits, 0,
-                       dist_symbols, max_code_bits, 0};
-tree_info len_info = {len_tree, nullptr, clen_extra_bits, 0,
-                      clen_symbols, max_clen_code_bits, 0};
-
-int node_heap[heap_capacity];
-int heap_count = 0;
-int sorted_start = heap_capacity;
-uint8_t node_depth[heap_capacity];
-
-static_assert(heap_capacity == tree_entries(lit_symbols));
-
 namespace {
 
 // Lighter-than: smaller frequency, or equal frequency and no deeper subtree.
-bool lighter(const code_entry* tree, int a, int b) {
+bool lighter(const huffman_scratch& scratch, const code_entry* tree, int a, int b) {
   return tree[a].freq_or_code < tree[b].freq_or_code ||
-         (tree[a].freq_or_code == tree[b].freq_or_code && node_depth[a] <= node_depth[b]);
+         (tree[a].freq_or_code == tree[b].freq_or_code && scratch.node_depth[a] <= scratch.node_depth[b]);
 }
 
-int extra_bits_of(const tree_info* info, int symbol) {
-  return symbol >= info->extra_start ? info->extra[symbol - info->extra_start] : 0;
+int extra_bits_of(const alphabet& symbols, int symbol) {
+  return symbol >= symbols.extra_start ? symbols.extra[symbol - symbols.extra_start] : 0;
 }
 
 }  // namespace
 
-void sift_down(const code_entry* tree, int k) {
-  const int v = node_heap[k];
+void sift_down(huffman_scratch& scratch, const code_entry* tree, int k) {
+  int* const heap = scratch.node_heap;
+  const int v = heap[k];
   int j = k << 1;
-  while (j <= heap_count) {
+  while (j <= scratch.heap_count) {
     // Of two equally light children the right one is taken.
-    if (j < heap_count && lighter(tree, node_heap[j + 1], node_heap[j])) ++j;
-    if (lighter(tree, v, node_heap[j])) break;
-    node_heap[k] = node_heap[j];
+    if (j < scratch.heap_count && lighter(scratch, tree, heap[j + 1], heap[j])) ++j;
+    if (lighter(scratch, tree, v, heap[j])) break;
+    heap[k] = heap[j];
     k = j;
     j <<= 1;
   }
-  node_heap[k] = v;
+  heap[k] = v;
 }
 
-void limit_lengths(tree_info* info) {
-  code_entry* tree = info->tree;
-  const int limit = info->length_limit;
-  const int last = info->last_code;
+void limit_lengths(block_state& block, code_entry* tree, const alphabet& symbols, int last) {
+  const huffman_scratch& scratch = block.scratch;
+  const int limit = symbols.length_limit;
+  uint16_t* const length_counts = block.length_counts;
 
-  for (auto& count : length_counts) count = 0;
+  for (int bits = 0; bits <= max_code_bits; ++bits) length_counts[bits] = 0;
   int clamped = 0;
 
   // Parents stand before their children, so a parent's field already holds
   // its length when its children are reached.
-  tree[node_heap[sorted_start]].parent_or_len = 0;
-  for (int h = sorted_start + 1; h < heap_capacity; ++h) {
-    const int n = node_heap[h];
+  tree[scratch.node_heap[scratch.sorted_start]].parent_or_len = 0;
+  for (int h = scratch.sorted_start + 1; h < heap_capacity; ++h) {
+    const int n = scratch.node_heap[h];
     int bits = tree[tree[n].parent_or_len].parent_or_len + 1;
     if (bits > limit) {
       bits = limit;
@@ -86,10 +70,10 @@ void limit_lengths(tree_info* info) {
     if (n > last) continue;  // an internal node
 
     ++length_counts[bits];
-    const uint32_t extra = static_cast<uint32_t>(extra_bits_of(info, n));
+    const uint32_t extra = static_cast<uint32_t>(extra_bits_of(symbols, n));
     const uint32_t freq = tree[n].freq_or_code;
-    opt_bits += freq * (static_cast<uint32_t>(bits) + extra);
-    if (info->fixed != nullptr) fixed_bits += freq * (info->fixed[n].parent_or_len + extra);
+    block.opt_bits += freq * (static_cast<uint32_t>(bits) + extra);
+    if (symbols.fixed != nullptr) block.fixed_bits += freq * (symbols.fixed[n].parent_or_len + extra);
   }
   if (clamped == 0) return;
 
@@ -109,11 +93,11 @@ void limit_lengths(tree_info* info) {
   for (int bits = limit; bits != 0; --bits) {
     int count = length_counts[bits];
     while (count != 0) {
-      const int m = node_heap[--h];
+      const int m = scratch.node_heap[--h];
       if (m > last) continue;
       if (tree[m].parent_or_len != bits) {
-        opt_bits += static_cast<uint32_t>((bits - tree[m].parent_or_len) *
-                                          static_cast<int>(tree[m].freq_or_code));
+        block.opt_bits += static_cast<uint32_t>((bits - tree[m].parent_or_len) *
+                                                static_cast<int>(tree[m].freq_or_code));
         tree[m].parent_or_len = static_cast<uint16_t>(bits);
       }
       --count;
@@ -121,17 +105,18 @@ void limit_lengths(tree_info* info) {
   }
 }
 
-void build_huffman(tree_info* info) {
-  code_entry* tree = info->tree;
-  const int symbols = info->symbol_count;
+int build_huffman(block_state& block, code_entry* tree, const alphabet& symbols) {
+  huffman_scratch& scratch = block.scratch;
+  int* const heap = scratch.node_heap;
+  const int symbol_count = symbols.symbol_count;
 
-  heap_count = 0;
-  sorted_start = heap_capacity;
+  scratch.heap_count = 0;
+  scratch.sorted_start = heap_capacity;
   int last = -1;
-  for (int n = 0; n < symbols; ++n) {
+  for (int n = 0; n < symbol_count; ++n) {
     if (tree[n].freq_or_code != 0) {
-      node_heap[++heap_count] = n;
-      node_depth[n] = 0;
+      heap[++scratch.heap_count] = n;
+      scratch.node_depth[n] = 0;
       last = n;
     } else {
       tree[n].parent_or_len = 0;
@@ -141,40 +126,40 @@ void build_huffman(tree_info* info) {
   // Deflate needs at least two codes in a tree (a decoder cannot tell a
   // one-code tree from a damaged one), so symbols of frequency 1 are forced
   // in. Their price is taken off first, since they are never sent.
-  while (heap_count < 2) {
+  while (scratch.heap_count < 2) {
     const int forced = last < 2 ? ++last : 0;
-    node_heap[++heap_count] = forced;
+    heap[++scratch.heap_count] = forced;
     tree[forced].freq_or_code = 1;
-    node_depth[forced] = 0;
-    --opt_bits;
-    if (info->fixed != nullptr) fixed_bits -= info->fixed[forced].parent_or_len;
+    scratch.node_depth[forced] = 0;
+    --block.opt_bits;
+    if (symbols.fixed != nullptr) block.fixed_bits -= symbols.fixed[forced].parent_or_len;
   }
-  info->last_code = last;
 
-  for (int k = heap_count / 2; k >= 1; --k) sift_down(tree, k);
+  for (int k = scratch.heap_count / 2; k >= 1; --k) sift_down(scratch, tree, k);
 
-  int node = symbols;  // internal nodes are numbered after the leaves
+  int node = symbol_count;  // internal nodes are numbered after the leaves
   do {
-    const int n = node_heap[1];
-    node_heap[1] = node_heap[heap_count--];
-    sift_down(tree, 1);
-    const int m = node_heap[1];
+    const int n = heap[1];
+    heap[1] = heap[scratch.heap_count--];
+    sift_down(scratch, tree, 1);
+    const int m = heap[1];
 
-    node_heap[--sorted_start] = n;
-    node_heap[--sorted_start] = m;
+    heap[--scratch.sorted_start] = n;
+    heap[--scratch.sorted_start] = m;
 
     tree[node].freq_or_code = static_cast<uint16_t>(tree[n].freq_or_code + tree[m].freq_or_code);
-    node_depth[node] = static_cast<uint8_t>(
-        (node_depth[n] >= node_depth[m] ? node_depth[n] : node_depth[m]) + 1);
+    scratch.node_depth[node] = static_cast<uint8_t>(
+        (scratch.node_depth[n] >= scratch.node_depth[m] ? scratch.node_depth[n] : scratch.node_depth[m]) + 1);
     tree[n].parent_or_len = tree[m].parent_or_len = static_cast<uint16_t>(node);
 
-    node_heap[1] = node++;
-    sift_down(tree, 1);
-  } while (heap_count >= 2);
-  node_heap[--sorted_start] = node_heap[1];
+    heap[1] = node++;
+    sift_down(scratch, tree, 1);
+  } while (scratch.heap_count >= 2);
+  heap[--scratch.sorted_start] = heap[1];
 
-  limit_lengths(info);
-  assign_codes(tree, last);
+  limit_lengths(block, tree, symbols, last);
+  assign_codes(tree, last, block.length_counts);
+  return last;
 }
 
 }  // namespace pelk

@@ -4,40 +4,34 @@
 #include <cstdint>
 
 #include "engine/block_state.h"
+#include "engine/code_tables.h"
 
 namespace pelk {
 
-// One alphabet: its dynamic tree, its fixed code (if any) for pricing, and
-// its extra-bit counts.
-struct tree_info {
-  code_entry* tree;          // 2 * symbol_count + 1 entries
-  const code_entry* fixed;   // fixed code lengths, or null
-  const int* extra;          // extra bits, indexed by symbol - extra_start
-  int extra_start;           // symbols below this carry no extra bits
+// What the construction needs to know of an alphabet: its size, its code
+// length limit, its extra bits and, for pricing, its fixed code (if any).
+struct alphabet {
+  const code_entry* fixed;  // fixed code lengths, or null
+  const int* extra;         // extra bits, indexed by symbol - extra_start
+  int extra_start;          // symbols below this carry no extra bits
   int symbol_count;
-  int length_limit;          // longest code allowed
-  int last_code;             // largest symbol with a code in this block
+  int length_limit;         // longest code allowed
 };
 
-extern tree_info lit_info;
-extern tree_info dist_info;
-extern tree_info len_info;
+inline constexpr alphabet lit_alphabet = {fixed_lit_tree, len_extra_bits, literal_count + 1, lit_symbols,
+                                          max_code_bits};
+inline constexpr alphabet dist_alphabet = {fixed_dist_tree, dist_extra_bits, 0, dist_symbols, max_code_bits};
+inline constexpr alphabet len_alphabet = {nullptr, clen_extra_bits, 0, clen_symbols, max_clen_code_bits};
 
-// Builds the alphabet's code from the frequencies in its tree: code lengths
-// no longer than the limit in parent_or_len, codes in freq_or_code, counts
-// in length_counts, last_code set, and the alphabet's cost under this code
-// (and under its fixed code) added to opt_bits (and fixed_bits).
-void build_huffman(tree_info* info);
+// Builds the alphabet's code from the frequencies in tree (2 * symbols + 1
+// entries): code lengths no longer than the limit in parent_or_len, codes in
+// freq_or_code, counts in block.length_counts, and the alphabet's cost under
+// this code (and under its fixed code) added to block.opt_bits (and
+// block.fixed_bits). Returns the largest symbol with a code.
+int build_huffman(block_state& block, code_entry* tree, const alphabet& symbols);
 
 // --- Exposed for tests ------------------------------------------------------
-
-inline constexpr int heap_capacity = 2 * 286 + 1;
-extern int node_heap[heap_capacity];
-extern int heap_count;
-extern int sorted_start;
-extern uint8_t node_depth[heap_capacity];
-
-void sift_down(const code_entry* tree, int k);
-void limit_lengths(tree_info* info);
+void sift_down(huffman_scratch& scratch, const code_entry* tree, int k);
+void limit_lengths(block_state& block, code_entry* tree, const alphabet& symbols, int last);
 
 }  // namespace pelk

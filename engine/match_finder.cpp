@@ -41,30 +41,8 @@
 #include <bit>
 #include <cstring>
 
-#include "container/container.h"
-#include "engine/engine.h"
 
 namespace pelk {
-
-int compression_level = 6;
-
-uint8_t window_buf[window_capacity + window_margin];
-uint16_t chain_heads[hash_size];
-uint64_t chain_successors[window_capacity];
-
-uint32_t scan_pos = 0;
-uint32_t ahead_count = 0;
-uint32_t match_pos = 0;
-uint32_t prev_match_len = 0;
-int32_t block_origin = 0;
-uint32_t rolling_hash = 0;
-bool input_ended = false;
-int active_level = 0;
-
-uint32_t good_enough = 0;
-uint32_t lazy_limit = 0;
-uint32_t stop_length = 0;
-uint32_t chain_limit = 0;
 
 // good_enough: held match that quarters the search; lazy_limit: lazy parse
 // stops searching past a held match this long (greedy: longest match whose
@@ -84,14 +62,14 @@ const level_params level_table[10] = {
     {32, 258, 258, 4096},
 };
 
-static_assert(window_capacity - 1 + max_match < sizeof(window_buf),
+static_assert(window_capacity - 1 + max_match < sizeof(match_finder::window),
               "a comparison at the last position stays inside the margin");
 
 namespace {
 
 // The hash of the three bytes at p, taken afresh rather than rolled.
-uint32_t hash_at(uint32_t p) {
-  return hash_take(hash_take(window_buf[p], window_buf[p + 1]), window_buf[p + 2]);
+uint32_t hash_at(const uint8_t* window, uint32_t p) {
+  return hash_take(hash_take(window[p], window[p + 1]), window[p + 2]);
 }
 
 uint64_t load_word(const uint8_t* p) {
@@ -120,41 +98,38 @@ uint32_t count_match(const uint8_t* a, const uint8_t* b) {
 
 }  // namespace
 
-void match_init(int level) {
-  if (level < 1 || level > 9) report_error("bad pack level");
-  active_level = level;
-  std::memset(chain_heads, 0, sizeof chain_heads);
+uint32_t match_init(match_finder& finder, int level, input_source input) {
+  finder.params = level_table[level];
+  finder.input = input;
+  std::memset(finder.window, 0, sizeof finder.window);
+  std::memset(finder.chain_heads, 0, sizeof finder.chain_heads);
+  // The successor slots need no clearing: a chain only reaches positions
+  // inserted for this input.
 
-  const level_params& params = level_table[level];
-  good_enough = params.good_enough;
-  lazy_limit = params.lazy_limit;
-  stop_length = params.stop_length;
-  chain_limit = params.chain_limit;
-
-  scan_pos = 0;
-  block_origin = 0;
-  const int got = input_hook(window_buf, window_capacity);
-  if (got <= 0) {
-    ahead_count = 0;
-    input_ended = true;
-    return;
+  const ptrdiff_t got = input.read(input.context, finder.window, window_capacity);
+  uint32_t ahead = 0;
+  finder.input_ended = got <= 0;
+  if (!finder.input_ended) {
+    ahead = static_cast<uint32_t>(got);
+    while (ahead < min_lookahead && !finder.input_ended) ahead += top_up_window(finder, 0, ahead).added;
   }
-  ahead_count = static_cast<uint32_t>(got);
-  input_ended = false;
-  while (ahead_count < min_lookahead && !input_ended) top_up_window();
-
   // Covers positions 0 and 1 even when the input is shorter: a missing byte
-  // reads as a leftover, and nothing is matched beyond the input anyway.
-  prime_hash(0);
+  // reads as zero, and nothing is matched beyond the input anyway.
+  prime_hash(finder, 0);
+  return ahead;
 }
 
-uint32_t find_best_match(uint32_t head_pos) {
-  uint32_t budget = chain_limit;
-  if (prev_match_len >= good_enough) budget >>= 2;
+uint32_t find_best_match(const match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
+                         uint32_t& match_pos) {
+  const uint8_t* const window = finder.window;
+  const uint64_t* const chain_successors = finder.chain_successors;
+  const uint32_t stop_length = finder.params.stop_length;
+  uint32_t budget = finder.params.chain_limit;
+  if (prev_len >= finder.params.good_enough) budget >>= 2;
   const uint32_t search_floor = scan_pos > max_distance ? scan_pos - max_distance : 0;
 
-  const uint8_t* const scan = window_buf + scan_pos;
-  uint32_t best = prev_match_len;
+  const uint8_t* const scan = window + scan_pos;
+  uint32_t best = prev_len;
   uint32_t best_pos = 0;
 
   // A candidate can beat `best` only if its bytes 0..best all agree with the
@@ -178,7 +153,7 @@ uint32_t find_best_match(uint32_t head_pos) {
 
   // Examines one candidate; true when the search is to end.
   auto examine = [&](uint32_t candidate) {
-    const uint8_t* const c = window_buf + candidate;
+    const uint8_t* const c = window + candidate;
     uint64_t differ = load_word(c) ^ scan_head;
     if (tail_offset != 0) differ |= load_word(c + tail_offset) ^ scan_tail;
     if ((differ & wanted) != 0) return false;
@@ -195,8 +170,8 @@ uint32_t find_best_match(uint32_t head_pos) {
   // or, when a held match is likely to be taken, that of the position after
   // it. Its head is already known (scan_pos itself when the two hash alike).
   // Only a cache warm-up; whatever it reads decides nothing.
-  const uint32_t next_search = prev_match_len >= min_match ? scan_pos - 1 + prev_match_len : scan_pos + 1;
-  uint32_t next_chain = chain_heads[hash_at(next_search)];
+  const uint32_t next_search = prev_len >= min_match ? scan_pos - 1 + prev_len : scan_pos + 1;
+  uint32_t next_chain = finder.chain_heads[hash_at(window, next_search)];
 
   // The head, then the chain four successors at a time. How many of the
   // four to examine is settled before any of them: up to the first one at
@@ -247,33 +222,34 @@ uint64_t rebase_lanes(uint64_t lanes) {
 
 }  // namespace
 
-void top_up_window() {
-  uint32_t room = window_capacity - scan_pos - ahead_count;
+window_fill top_up_window(match_finder& finder, uint32_t scan_pos, uint32_t ahead) {
+  window_fill fill{0, 0};
+  uint32_t room = window_capacity - scan_pos - ahead;
 
   if (scan_pos >= slide_threshold) {
-    std::memcpy(window_buf, window_buf + half_window, half_window);
-    match_pos -= half_window;  // only its distance to scan_pos is ever used
+    std::memcpy(finder.window, finder.window + half_window, half_window);
+    fill.slid = half_window;
     scan_pos -= half_window;
-    block_origin -= static_cast<int32_t>(half_window);
     for (uint32_t p = 0; p < half_window; ++p) {
-      chain_successors[p] = rebase_lanes(chain_successors[p + half_window]);
+      finder.chain_successors[p] = rebase_lanes(finder.chain_successors[p + half_window]);
     }
     for (uint32_t i = 0; i < hash_size; i += 4) {
       uint64_t lanes;
-      std::memcpy(&lanes, chain_heads + i, sizeof lanes);
+      std::memcpy(&lanes, finder.chain_heads + i, sizeof lanes);
       lanes = rebase_lanes(lanes);
-      std::memcpy(chain_heads + i, &lanes, sizeof lanes);
+      std::memcpy(finder.chain_heads + i, &lanes, sizeof lanes);
     }
     room += half_window;
   }
-  if (input_ended) return;
+  if (finder.input_ended) return fill;
 
-  const int got = input_hook(window_buf + scan_pos + ahead_count, room);
+  const ptrdiff_t got = finder.input.read(finder.input.context, finder.window + scan_pos + ahead, room);
   if (got <= 0) {
-    input_ended = true;
+    finder.input_ended = true;
   } else {
-    ahead_count += static_cast<uint32_t>(got);
+    fill.added = static_cast<uint32_t>(got);
   }
+  return fill;
 }
 
 }  // namespace pelk

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "common/stream_io.h"
 #include "engine/format.h"
 
 namespace pelk {
@@ -14,46 +15,45 @@ namespace pelk {
 // the end of the input, and matches are cut to the input anyway.
 inline constexpr uint32_t window_margin = max_match;
 
-extern uint8_t window_buf[window_capacity + window_margin];
-
-// Heads of the hash chains, by hash value: the position most recently
-// inserted with that hash. A position fits 16 bits and 0 means none, so
-// position 0 is never a candidate.
-extern uint16_t chain_heads[hash_size];
-
-// The chains themselves, by position: the next four positions on the
-// position's chain, nearest in the low 16 bits, as they stood when it was
-// inserted. A chain only grows at its head, so these stay true for as long
-// as the position is in the window; one load yields four candidates, and a
-// search waits for one load per four candidates instead of one per
-// candidate. Indexed by the whole 16-bit position, so any lane, even a
-// leftover one, names a slot inside the array and the next load can be
-// issued before the lane is checked.
-extern uint64_t chain_successors[window_capacity];
-
-extern uint32_t scan_pos;        // current position in window_buf
-extern uint32_t ahead_count;     // valid input bytes at and after scan_pos
-extern uint32_t match_pos;       // start of the match last reported
-extern uint32_t prev_match_len;  // the length a search has to beat
-extern int32_t block_origin;     // where the current block's input starts;
-                                 // negative once a slide has passed it
-extern uint32_t rolling_hash;    // hash of the bytes taken in so far
-extern bool input_ended;
-extern int active_level;
-
-// The current level's parameters.
-extern uint32_t good_enough;  // a held match this long cuts the search to a quarter
-extern uint32_t lazy_limit;   // no lazy search past a held match this long
-extern uint32_t stop_length;  // a match this long ends the search
-extern uint32_t chain_limit;  // most candidates one search examines
-
 struct level_params {
-  uint16_t good_enough;
-  uint16_t lazy_limit;
-  uint16_t stop_length;
-  uint16_t chain_limit;
+  uint16_t good_enough;  // a held match this long cuts the search to a quarter
+  uint16_t lazy_limit;   // no lazy search past a held match this long
+  uint16_t stop_length;  // a match this long ends the search
+  uint16_t chain_limit;  // most candidates one search examines
 };
 extern const level_params level_table[10];
+
+inline constexpr bool valid_level(int level) { return level >= 1 && level <= 9; }
+
+struct match_finder {
+  uint32_t rolling_hash;  // hash of the bytes taken in so far
+  bool input_ended;
+  level_params params;
+  input_source input;
+
+  uint8_t window[window_capacity + window_margin];
+
+  // Heads of the hash chains, by hash value: the position most recently
+  // inserted with that hash. A position fits 16 bits and 0 means none, so
+  // position 0 is never a candidate.
+  uint16_t chain_heads[hash_size];
+
+  // The chains themselves, by position: the next four positions on the
+  // position's chain, nearest in the low 16 bits, as they stood when it was
+  // inserted. A chain only grows at its head, so these stay true for as
+  // long as the position is in the window; one load yields four candidates,
+  // and a search waits for one load per four candidates instead of one per
+  // candidate. Indexed by the whole 16-bit position, so any lane, even a
+  // leftover one, names a slot inside the array and the next load can be
+  // issued before the lane is checked.
+  uint64_t chain_successors[window_capacity];
+};
+
+// Puts the finder in the state of a fresh process for a valid level (the
+// window's leftovers, which a comparison at the end of the input can read,
+// included) and fills the window with the first input. Returns the number
+// of input bytes in the window.
+uint32_t match_init(match_finder& finder, int level, input_source input);
 
 // Adds byte b to the rolling hash. Three shifts of 5 push a byte out of the
 // 15 bits, so after three bytes the hash depends on those three alone.
@@ -64,30 +64,39 @@ inline uint32_t hash_take(uint32_t hash, uint8_t b) {
 // Inserts position p into its hash chain and returns the chain's previous
 // head, the first candidate for a search at p (0: none). The rolling hash
 // must already cover the bytes at p and p + 1.
-inline uint32_t insert_position(uint32_t p) {
-  rolling_hash = hash_take(rolling_hash, window_buf[p + 2]);
-  const uint16_t head_pos = chain_heads[rolling_hash];
+inline uint32_t insert_position(match_finder& finder, uint32_t p) {
+  finder.rolling_hash = hash_take(finder.rolling_hash, finder.window[p + 2]);
+  const uint16_t head_pos = finder.chain_heads[finder.rolling_hash];
   // p's successors are head_pos and head_pos's first three. When head_pos
   // is 0 the rest is noise: every search stops at the first successor it
   // cannot use, before any of the rest.
-  chain_successors[p] = chain_successors[head_pos] << 16 | head_pos;
-  chain_heads[rolling_hash] = static_cast<uint16_t>(p);
+  finder.chain_successors[p] = finder.chain_successors[head_pos] << 16 | head_pos;
+  finder.chain_heads[finder.rolling_hash] = static_cast<uint16_t>(p);
   return head_pos;
 }
 
 // Starts the rolling hash over at p, covering the bytes at p and p + 1.
-inline void prime_hash(uint32_t p) {
-  rolling_hash = hash_take(window_buf[p], window_buf[p + 1]);
+inline void prime_hash(match_finder& finder, uint32_t p) {
+  finder.rolling_hash = hash_take(finder.window[p], finder.window[p + 1]);
 }
 
-// The longest match for scan_pos that beats prev_match_len, starting with
-// the candidate head_pos (nonzero, at most max_distance back). Returns its
-// length and sets match_pos, or returns prev_match_len when nothing beats
-// it. The length may run past ahead_count; callers cut it.
-uint32_t find_best_match(uint32_t head_pos);
+// The longest match for scan_pos that beats prev_len, starting with the
+// candidate head_pos (nonzero, at most max_distance back). Returns its
+// length and sets match_pos, or returns prev_len (match_pos untouched)
+// when nothing beats it. The length may run past the input; callers cut it.
+uint32_t find_best_match(const match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
+                         uint32_t& match_pos);
+
+// What a top-up did: how far the window slid (0 or half_window; every
+// position the caller holds drops by that much) and how many input bytes
+// it added.
+struct window_fill {
+  uint32_t slid;
+  uint32_t added;
+};
 
 // Slides the window when the scan position has reached the threshold, then
-// reads more input into the room above the valid data.
-void top_up_window();
+// reads more input into the room above the `ahead` valid bytes at scan_pos.
+window_fill top_up_window(match_finder& finder, uint32_t scan_pos, uint32_t ahead);
 
 }  // namespace pelk

@@ -14,7 +14,7 @@
 // run exactly at last_code; no real length has that value.
 #include "engine/tree_description.h"
 
-#include "container/container.h"
+#include "engine/bit_writer.h"
 #include "engine/code_tables.h"
 #include "engine/huffman.h"
 
@@ -52,17 +52,18 @@ void run_walk(const code_entry* tree, int last, CloseRun close_run) {
   }
 }
 
-void send_code(int symbol) {
-  emit_bits(len_tree[symbol].freq_or_code, len_tree[symbol].parent_or_len);
+void send_code(const block_state& block, bit_writer& out, int symbol) {
+  emit_bits(out, block.len_tree[symbol].freq_or_code, block.len_tree[symbol].parent_or_len);
 }
 
 }  // namespace
 
-void count_length_runs(code_entry* tree, int last) {
+void count_length_runs(block_state& block, code_entry* tree, int last) {
   tree[last + 1].parent_or_len = end_marker;
   if (last < 0) return;
-  run_walk(tree, last, [](int current, int count, int previous, int threshold) {
-    auto bump = [](int symbol, int by) {
+  code_entry* const len_tree = block.len_tree;
+  run_walk(tree, last, [len_tree](int current, int count, int previous, int threshold) {
+    auto bump = [len_tree](int symbol, int by) {
       len_tree[symbol].freq_or_code = static_cast<uint16_t>(len_tree[symbol].freq_or_code + by);
     };
     if (count < threshold) {
@@ -78,52 +79,52 @@ void count_length_runs(code_entry* tree, int last) {
   });
 }
 
-void send_length_runs(const code_entry* tree, int last) {
+void send_length_runs(const block_state& block, bit_writer& out, const code_entry* tree, int last) {
   if (last < 0) return;
-  run_walk(tree, last, [](int current, int count, int previous, int threshold) {
+  run_walk(tree, last, [&](int current, int count, int previous, int threshold) {
     if (count < threshold) {
-      do send_code(current); while (--count != 0);
+      do send_code(block, out, current); while (--count != 0);
     } else if (current != 0) {
       if (current != previous) {
-        send_code(current);
+        send_code(block, out, current);
         --count;
       }
-      send_code(repeat_previous);
-      emit_bits(static_cast<uint32_t>(count - 3), 2);
+      send_code(block, out, repeat_previous);
+      emit_bits(out, static_cast<uint32_t>(count - 3), 2);
     } else if (count <= 10) {
-      send_code(repeat_zero_short);
-      emit_bits(static_cast<uint32_t>(count - 3), 3);
+      send_code(block, out, repeat_zero_short);
+      emit_bits(out, static_cast<uint32_t>(count - 3), 3);
     } else {
-      send_code(repeat_zero_long);
-      emit_bits(static_cast<uint32_t>(count - 11), 7);
+      send_code(block, out, repeat_zero_long);
+      emit_bits(out, static_cast<uint32_t>(count - 11), 7);
     }
   });
 }
 
-int build_length_tree() {
-  count_length_runs(lit_tree, lit_info.last_code);
-  count_length_runs(dist_tree, dist_info.last_code);
-  build_huffman(&len_info);
+int build_length_tree(block_state& block) {
+  count_length_runs(block, block.lit_tree, block.lit_last_code);
+  count_length_runs(block, block.dist_tree, block.dist_last_code);
+  block.len_last_code = build_huffman(block, block.len_tree, len_alphabet);
 
   // Trailing unused code-length codes are left off, but at least four
   // lengths are always sent.
   int k = clen_symbols - 1;
-  while (k > 3 && len_tree[clen_order[k]].parent_or_len == 0) --k;
+  while (k > 3 && block.len_tree[clen_order[k]].parent_or_len == 0) --k;
 
   // 3 bits per code-length code length, plus HLIT (5), HDIST (5), HCLEN (4).
-  opt_bits += 3 * static_cast<uint32_t>(k + 1) + 5 + 5 + 4;
+  block.opt_bits += 3 * static_cast<uint32_t>(k + 1) + 5 + 5 + 4;
   return k;
 }
 
-void emit_tree_header(int lit_sent, int dist_sent, int clen_sent) {
-  emit_bits(static_cast<uint32_t>(lit_sent - 257), 5);
-  emit_bits(static_cast<uint32_t>(dist_sent - 1), 5);
-  emit_bits(static_cast<uint32_t>(clen_sent - 4), 4);
+void emit_tree_header(const block_state& block, bit_writer& out, int lit_sent, int dist_sent, int clen_sent) {
+  emit_bits(out, static_cast<uint32_t>(lit_sent - 257), 5);
+  emit_bits(out, static_cast<uint32_t>(dist_sent - 1), 5);
+  emit_bits(out, static_cast<uint32_t>(clen_sent - 4), 4);
   for (int i = 0; i < clen_sent; ++i) {
-    emit_bits(len_tree[clen_order[i]].parent_or_len, 3);
+    emit_bits(out, block.len_tree[clen_order[i]].parent_or_len, 3);
   }
-  send_length_runs(lit_tree, lit_sent - 1);
-  send_length_runs(dist_tree, dist_sent - 1);
+  send_length_runs(block, out, block.lit_tree, lit_sent - 1);
+  send_length_runs(block, out, block.dist_tree, dist_sent - 1);
 }
 
 }  // namespace pelk

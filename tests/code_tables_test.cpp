@@ -4,12 +4,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "engine/code_tables.h"
-#include "engine/engine.h"
+#include "engine/block_state.h"
 #include "tests/support/code_bits.h"
 
 namespace pelk::test {
@@ -64,29 +65,14 @@ TEST(code_tables, every_length_and_distance_codes_as_rfc_1951_says) {
   for (const auto& [d, want] : distance_edges) EXPECT_EQ(engine_distance(d), want) << d;
 }
 
-// Only meaningful as the process's first set-up, as under ctest, where each
-// test runs in a process of its own.
-TEST(code_tables, first_set_up_builds_the_tables_and_starts_a_block) {
-  if (fixed_dist_tree[0].parent_or_len != 0) GTEST_SKIP() << "set up earlier in this process";
-  lit_tree[65].freq_or_code = 3;
-  sym_count = 2;
-  total_bits = 5;
-  build_code_tables(nullptr, nullptr);
-  EXPECT_EQ(fixed_dist_tree[0].parent_or_len, 5);
-  const std::vector<int> fixed_counts = {length_counts[7], length_counts[8], length_counts[9]};
-  EXPECT_EQ(fixed_counts, (std::vector<int>{24, 152, 112}));  // codes of 7, 8 and 9 bits
-  EXPECT_EQ(lit_tree[65].freq_or_code, 0);
-  EXPECT_EQ(lit_tree[256].freq_or_code, 1);
-  EXPECT_EQ(sym_count, 0u);
-  EXPECT_EQ(total_bits, 0u);
-}
-
 TEST(code_tables, fixed_codes_are_rfc_1951s) {
-  build_code_tables(nullptr, nullptr);
   const std::pair<int, std::string> listed[] = {
       {0, "00110000"},  {143, "10111111"}, {144, "110010000"}, {255, "111111111"},
       {256, "0000000"}, {279, "0010111"},  {280, "11000000"},  {287, "11000111"}};
   for (const auto& [s, code] : listed) EXPECT_EQ(sent_bits(fixed_lit_tree[s]), code) << s;
+  int counts[10] = {};
+  for (int s = 0; s < fixed_lit_symbols; ++s) ++counts[fixed_lit_tree[s].parent_or_len];
+  EXPECT_EQ((std::vector<int>{counts[7], counts[8], counts[9]}), (std::vector<int>{24, 152, 112}));
   EXPECT_EQ(fixed_lit_tree[0].freq_or_code, 0x0C);
   EXPECT_EQ(fixed_lit_tree[280].freq_or_code, 0x03);
   EXPECT_EQ(sent_bits(fixed_dist_tree[1]), "00001");
@@ -97,47 +83,40 @@ TEST(code_tables, fixed_codes_are_rfc_1951s) {
 
 TEST(code_tables, assign_codes_touches_only_coded_entries_up_to_last) {
   code_entry tree[4] = {{111, 0}, {222, 1}, {333, 0}, {444, 1}};
-  std::memset(length_counts, 0, sizeof length_counts);
+  uint16_t length_counts[max_code_bits + 1] = {};
   length_counts[1] = 2;
-  assign_codes(tree, -1);
+  assign_codes(tree, -1, length_counts);
   for (int n = 0; n < 4; ++n) EXPECT_EQ(tree[n].freq_or_code, 111 * (n + 1)) << n;
-  assign_codes(tree, 3);
+  assign_codes(tree, 3, length_counts);
   const int assigned[4] = {111, 0, 333, 1};
   for (int n = 0; n < 4; ++n) EXPECT_EQ(tree[n].freq_or_code, assigned[n]) << n;
 }
 
-// A second set-up keeps the tables and the block it finds but clears
-// total_bits; reset_block then empties the block, all but end-of-block.
-TEST(code_tables, set_up_again_then_reset_block) {
-  build_code_tables(nullptr, nullptr);
-  code_entry fixed_before[fixed_lit_symbols];
-  std::memcpy(fixed_before, fixed_lit_tree, sizeof fixed_before);
-  for (auto& e : lit_tree) e.freq_or_code = 5;
-  for (auto& e : dist_tree) e.freq_or_code = 5;
-  for (auto& e : len_tree) e.freq_or_code = 5;
-  opt_bits = fixed_bits = sym_count = match_count = flag_count = pending_flags = 7;
-  flag_mask = 8;
-  total_bits = 99;
-  const uint16_t attributes = 0;
-  const int method = 8;
-  build_code_tables(&attributes, &method);
-  EXPECT_EQ(std::memcmp(fixed_before, fixed_lit_tree, sizeof fixed_before), 0);
-  EXPECT_EQ(lit_tree[0].freq_or_code, 5);
-  EXPECT_EQ(sym_count, 7u);
-  EXPECT_EQ(total_bits, 0u);
+// A block state left in any condition by an earlier stream: starting a
+// stream empties the block and clears total_bits; resetting a block
+// empties it, all but end-of-block, and keeps total_bits.
+TEST(code_tables, start_and_reset_block) {
+  auto block = std::make_unique<block_state>();
+  std::memset(block.get(), 5, sizeof *block);
+  start_blocks(*block, true);
+  EXPECT_EQ(block->total_bits, 0u);
+  EXPECT_TRUE(block->ends_early);
 
-  total_bits = 99;
-  reset_block();
-  for (int n = 0; n < lit_symbols; ++n) EXPECT_EQ(lit_tree[n].freq_or_code, n == 256 ? 1 : 0) << n;
-  for (int n = 0; n < dist_symbols; ++n) EXPECT_EQ(dist_tree[n].freq_or_code, 0) << n;
-  for (int n = 0; n < clen_symbols; ++n) EXPECT_EQ(len_tree[n].freq_or_code, 0) << n;
-  EXPECT_EQ(lit_tree[lit_symbols].freq_or_code, 5);  // internal nodes are left alone
-  for (uint32_t counter : {opt_bits, fixed_bits, sym_count, match_count, flag_count}) {
-    EXPECT_EQ(counter, 0u);
+  for (bool start : {true, false}) {
+    std::memset(block.get(), 5, sizeof *block);
+    if (start) start_blocks(*block, false); else reset_block(*block);
+    for (int n = 0; n < lit_symbols; ++n) EXPECT_EQ(block->lit_tree[n].freq_or_code, n == 256 ? 1 : 0) << n;
+    for (int n = 0; n < dist_symbols; ++n) EXPECT_EQ(block->dist_tree[n].freq_or_code, 0) << n;
+    for (int n = 0; n < clen_symbols; ++n) EXPECT_EQ(block->len_tree[n].freq_or_code, 0) << n;
+    EXPECT_EQ(block->lit_tree[lit_symbols].freq_or_code, 0x0505);  // internal nodes are left alone
+    for (uint32_t counter : {block->opt_bits, block->fixed_bits, block->sym_count, block->match_count,
+                             block->flag_count}) {
+      EXPECT_EQ(counter, 0u);
+    }
+    EXPECT_EQ(block->pending_flags, 0);
+    EXPECT_EQ(block->flag_mask, 1);
+    EXPECT_EQ(block->total_bits, start ? 0u : 0x0505050505050505u);
   }
-  EXPECT_EQ(pending_flags, 0);
-  EXPECT_EQ(flag_mask, 1);
-  EXPECT_EQ(total_bits, 99u);
 }
 
 }  // namespace

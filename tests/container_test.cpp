@@ -9,25 +9,28 @@
 #include <cstring>
 #include <ctime>
 
-#include "container/byte_output.h"
 #include "container/container.h"
-#include "container/container_writer.h"
 #include "container/crc32.h"
+#include "container/file_io.h"
 #include "driver/driver.h"
+#include "engine/bit_writer.h"
 #include "tests/support/test_support.h"
 
 namespace pelk::test {
 namespace {
+
+deflate_compressor compressor;
+bit_writer& out = compressor.out;
 
 // Points the output buffer, empty, at a socket and collects what it writes.
 class write_log {
  public:
   write_log() {
     EXPECT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET, 0, fds_), 0);
-    output_fd = fds_[0], out_count = 0;
-    bit_writer_init(-1);
+    start_output(out, sink());
   }
   ~write_log() { close(fds_[0]), close(fds_[1]); }
+  byte_sink sink() { return {write_descriptor, &fds_[0]}; }
   std::vector<bytes> writes() {
     std::vector<bytes> got;
     bytes chunk(1 << 17);
@@ -36,30 +39,28 @@ class write_log {
     }
     return got;
   }
-  static bytes waiting() { return bytes(out_buffer, out_buffer + out_count); }
+  static bytes waiting() { return bytes(out.buffer, out.buffer + out.count); }
 
  private:
   int fds_[2] = {-1, -1};
 };
 
-TEST(Crc32, CheckValuesResetAndPieces) {
+TEST(Crc32, CheckValuesAndPieces) {
   const struct { const char* text; uint32_t crc; } cases[] = {
       {"abc", 0x352441C2}, {"123456789", 0xCBF43926}, {"", 0}};
-  for (const auto& c : cases) {  // each from a reset
-    EXPECT_EQ(update_checksum(nullptr, 0), 0u);
-    EXPECT_EQ(update_checksum(reinterpret_cast<const uint8_t*>(c.text), std::strlen(c.text)), c.crc);
+  for (const auto& c : cases) {
+    EXPECT_EQ(crc32_extend(0, reinterpret_cast<const uint8_t*>(c.text), std::strlen(c.text)), c.crc);
   }
   const bytes data = random_bytes(100000, 7);
   const uint32_t whole = reference_crc32(data);
   for (size_t piece : {1, 3, 4096, 65536, 100000}) {
-    update_checksum(nullptr, 0);
     uint32_t crc = 0;
     for (size_t at = 0; at < data.size(); at += piece) {
-      crc = update_checksum(data.data() + at, static_cast<uint32_t>(std::min(piece, data.size() - at)));
+      crc = crc32_extend(crc, data.data() + at, std::min(piece, data.size() - at));
     }
     EXPECT_EQ(crc, whole) << piece;
   }
-  EXPECT_EQ(update_checksum(data.data(), 0), whole);
+  EXPECT_EQ(crc32_extend(whole, data.data(), 0), whole);
 }
 
 TEST(ContainerNames, PathTailAndDerivedTarget) {
@@ -100,9 +101,9 @@ TEST(BitWriter, FieldsGatherAndAlign) {
   };
   for (const auto& c : cases) {
     write_log log;
-    for (auto [value, length] : c.ops) emit_bits(value, length);
+    for (auto [value, length] : c.ops) emit_bits(out, value, length);
     EXPECT_EQ(hex(write_log::waiting()), hex(c.before_align));
-    align_to_byte();
+    align_to_byte(out);
     EXPECT_EQ(hex(write_log::waiting()), hex(c.after_align));
     EXPECT_TRUE(log.writes().empty());
   }
@@ -111,10 +112,10 @@ TEST(BitWriter, FieldsGatherAndAlign) {
 TEST(BitWriter, StoredBlocksAndReversal) {
   write_log log;
   const uint8_t five[] = {'h', 'e', 'l', 'l', 'o'};
-  emit_bits(1, 3);  // pending bits are aligned away first
-  emit_stored(five, 5, true);
-  emit_stored(five, 0, true);
-  emit_stored(five, 2, false);
+  emit_bits(out, 1, 3);  // pending bits are aligned away first
+  emit_stored(out, five, 5, true);
+  emit_stored(out, five, 0, true);
+  emit_stored(out, five, 2, false);
   EXPECT_EQ(hex(write_log::waiting()), "01 05 00 FA FF 68 65 6C 6C 6F 00 00 FF FF 68 65");
   const struct { uint32_t code; int length; uint32_t reversed; } cases[] = {
       {1, 3, 4}, {13, 4, 11}, {6, 1, 0}, {7, 1, 1}, {1, 15, 0x4000}, {0x1234, 16, 0x2C48}};
@@ -125,9 +126,9 @@ TEST(OutputBuffer, WordAndFlushAtTheBufferEdge) {
   for (uint32_t waiting : {16381u, 16382u, 16383u}) {
     write_log log;
     bytes all = random_bytes(waiting, waiting);
-    std::copy(all.begin(), all.end(), out_buffer);
-    out_count = waiting;
-    emit_word(0x1234);
+    std::copy(all.begin(), all.end(), out.buffer);
+    out.count = waiting;
+    emit_word(out, 0x1234);
     all.push_back(0x34), all.push_back(0x12);
     // With 16382 the word's second byte fills the buffer, with 16383 its first.
     const size_t sent = waiting == 16381 ? 0 : 16384;
@@ -139,25 +140,28 @@ TEST(OutputBuffer, WordAndFlushAtTheBufferEdge) {
     EXPECT_EQ(write_log::waiting(), bytes(all.begin() + sent, all.end())) << waiting;
   }
   write_log log;
-  flush_output();
-  emit_byte(0x5A);
-  flush_output();
+  flush_output(out);
+  emit_byte(out, 0x5A);
+  flush_output(out);
   EXPECT_EQ(log.writes(), std::vector<bytes>{{0x5A}});  // no empty write before it
-  EXPECT_EQ(out_count, 0u);
+  EXPECT_EQ(out.count, 0u);
 }
 
 TEST(ContainerWriter, LargeContainerLeavesInWholeBuffers) {
   temp_dir dir;
   const bytes data = random_bytes(70000, 11);
   write_file(dir / "big.bin", data);
-  const int source = open((dir / "big.bin").c_str(), O_RDONLY);
+  int source = open((dir / "big.bin").c_str(), O_RDONLY);
   ASSERT_GE(source, 0);
   write_log log;
-  set_store_name(1);
-  set_input_name("D:\\data\\big.bin");
   // A size of 4 GiB more: the field keeps its low 32 bits.
-  write_container(source, output_fd, data.size() + (uint64_t{1} << 32), 0x12345678);
+  const container_result result =
+      write_container(compressor, {read_descriptor, &source}, {log.sink(), nullptr},
+                      {data.size() + (uint64_t{1} << 32), path_tail("D:\\data\\big.bin"), 0x12345678});
   close(source);
+  EXPECT_EQ(result.bytes_read, data.size());
+  EXPECT_EQ(result.read_error, 0);
+  EXPECT_EQ(result.write_error, 0);
   bytes container;
   const std::vector<bytes> writes = log.writes();
   ASSERT_GT(writes.size(), 1u);

@@ -186,17 +186,6 @@ TEST(Blocks, ExactlyOneWindowIsOneFinalBlock) {
   EXPECT_EQ(trace.blocks[0].input_length, 65536u);
 }
 
-TEST(Levels, OutsideOneToNineIsRefused) {
-  temp_dir dir;
-  write_file(dir / "in", to_bytes("data"));
-  for (int level : {0, 10}) {
-    const run_result run = run_program(ENGINE_AT_LEVEL_PATH,
-                                       {"engine_at_level", std::to_string(level), "in", "out"}, dir.path());
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "\npelk: in: bad pack level\n");
-  }
-}
-
 // Inputs placed at the edges that matter: the look-ahead (262), the window
 // (65536), the output buffer (16 KiB), runs and stored blocks.
 TEST(RoundTrip, SyntheticInputsAtEveryLevel) {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <numeric>
 #include <queue>
 #include <random>
@@ -12,10 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/code_tables.h"
-#include "engine/engine.h"
-#include "tests/support/code_bits.h"
 #include "engine/huffman.h"
+#include "tests/support/code_bits.h"
 
 namespace pelk::test {
 namespace {
@@ -34,42 +33,51 @@ std::map<int, std::string> by_symbol(const std::string& text) {
   return values;
 }
 
+// One block state for every build, as in the engine, so each build meets the
+// leftovers of the others in the shared working storage.
+const std::unique_ptr<block_state> shared = std::make_unique<block_state>();
+int last_code = -1;  // of the last build
+
+code_entry* tree_of(const alphabet* info) {
+  return info == &lit_alphabet ? shared->lit_tree : info == &dist_alphabet ? shared->dist_tree : shared->len_tree;
+}
+
 // Builds the alphabet's code for freq in a fresh block, both totals starting
 // at 0; returns their growth (modulo 2^32, as the engine keeps them).
-std::pair<uint32_t, uint32_t> build(tree_info* info, const std::vector<int>& freq) {
-  build_code_tables(nullptr, nullptr);
-  reset_block();
-  for (int n = 0; n < info->symbol_count; ++n) info->tree[n].freq_or_code = uint16_t(freq[n]);
-  build_huffman(info);
-  return {opt_bits, fixed_bits};
+std::pair<uint32_t, uint32_t> build(const alphabet* info, const std::vector<int>& freq) {
+  start_blocks(*shared, true);
+  code_entry* tree = tree_of(info);
+  for (int n = 0; n < info->symbol_count; ++n) tree[n].freq_or_code = uint16_t(freq[n]);
+  last_code = build_huffman(*shared, tree, *info);
+  return {shared->opt_bits, shared->fixed_bits};
 }
 
 TEST(huffman, hand_checked_sets_give_exact_codes_and_costs) {
   const struct {
-    tree_info* info;
+    const alphabet* info;
     const char *freq, *codes;  // by symbol, see by_symbol
     int last_code;
     uint32_t opt, fixed;  // growth of opt_bits and fixed_bits
   } cases[] = {
-      {&dist_info, "", "0 1", 1, 0, 0},  // symbols 0 and 1 forced, at no cost
-      {&dist_info, "7", "0 1", 1, 7, 35},
-      {&dist_info, "1:5", "1:0 1", 2, 5, 25},
-      {&dist_info, "3:4", "0 3:1", 3, 4, 20},
-      {&lit_info, "256:1", "0 256:1", 256, 1, 7},
-      {&lit_info, "65:3 256:1 265:2", "65:0 256:10 265:11", 265, 11, 47},
-      {&len_info, "2 1 1", "0 10 11", 2, 6, 0},
-      {&len_info, "1 1 2", "10 11 0", 2, 6, 0},
-      {&len_info, "1 1 1 1", "00 01 10 11", 3, 8, 0},
-      {&len_info, "3 1 1 1 1 1", "00 100 101 01 110 111", 5, 20, 0},
-      {&len_info, "1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1",  // 82 code bits, 12 extra bits
+      {&dist_alphabet, "", "0 1", 1, 0, 0},  // symbols 0 and 1 forced, at no cost
+      {&dist_alphabet, "7", "0 1", 1, 7, 35},
+      {&dist_alphabet, "1:5", "1:0 1", 2, 5, 25},
+      {&dist_alphabet, "3:4", "0 3:1", 3, 4, 20},
+      {&lit_alphabet, "256:1", "0 256:1", 256, 1, 7},
+      {&lit_alphabet, "65:3 256:1 265:2", "65:0 256:10 265:11", 265, 11, 47},
+      {&len_alphabet, "2 1 1", "0 10 11", 2, 6, 0},
+      {&len_alphabet, "1 1 2", "10 11 0", 2, 6, 0},
+      {&len_alphabet, "1 1 1 1", "00 01 10 11", 3, 8, 0},
+      {&len_alphabet, "3 1 1 1 1 1", "00 100 101 01 110 111", 5, 20, 0},
+      {&len_alphabet, "1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1",  // 82 code bits, 12 extra bits
        "0000 0001 0010 0011 0100 0101 11010 0110 0111 11011 11100 1000 1001 1010 11101 11110 "
        "11111 1011 1100", 18, 94, 0},
-      {&len_info, "1 1 2 3 5 8 13 21 34 55",  // limited: depth 9 cut back to 7
+      {&len_alphabet, "1 1 2 3 5 8 13 21 34 55",  // limited: depth 9 cut back to 7
        "1111100 1111101 1111110 1111111 111100 111101 1110 110 10 0", 9, 365, 0},
-      {&len_info, "1 1 2 3 5 8 13 21 34", "1111100 1111101 1111110 1111111 11110 1110 110 10 0",
+      {&len_alphabet, "1 1 2 3 5 8 13 21 34", "1111100 1111101 1111110 1111111 11110 1110 110 10 0",
        8, 221, 0},
       // Limited; 7 and 4 are merged first as a pair, and 7, the lighter, gets the longer code.
-      {&len_info, "9 45 26 4 4 1 2 3 1 20",
+      {&len_alphabet, "9 45 26 4 4 1 2 3 1 20",
        "1110 0 10 111100 111101 1111100 1111101 1111110 1111111 110", 9, 290, 0},
   };
   for (const auto& c : cases) {
@@ -79,9 +87,9 @@ TEST(huffman, hand_checked_sets_give_exact_codes_and_costs) {
     EXPECT_EQ(build(c.info, freq), std::make_pair(c.opt, c.fixed));
     auto want = by_symbol(c.codes);
     for (int s = 0; s < c.info->symbol_count; ++s) {
-      EXPECT_EQ(sent_bits(c.info->tree[s]), want[s]) << s;
+      EXPECT_EQ(sent_bits(tree_of(c.info)[s]), want[s]) << s;
     }
-    EXPECT_EQ(c.info->last_code, c.last_code);
+    EXPECT_EQ(last_code, c.last_code);
   }
 }
 
@@ -131,21 +139,19 @@ TEST(huffman, random_sets_give_complete_canonical_limited_codes) {
   // of the others in the shared working storage.
   for (int round = 0; round < 400; ++round) {
     for (int a = 0; a < 3; ++a) {
-      tree_info* info = a == 0 ? &lit_info : a == 1 ? &dist_info : &len_info;
+      const alphabet* info = a == 0 ? &lit_alphabet : a == 1 ? &dist_alphabet : &len_alphabet;
       SCOPED_TRACE(::testing::Message() << "alphabet " << info->symbol_count << " round " << round);
       const std::vector<int> freq = random_frequencies(rng, info->symbol_count);
       const auto totals = build(info, freq);
-      const code_entry* tree = info->tree;
+      code_entry* tree = tree_of(info);
       const int limit = info->length_limit;
 
       // Nothing carries over from one build to the next: the same set built
       // over scribbled working storage gives the same code.
       const std::vector<code_entry> first(tree, tree + info->symbol_count);
-      for (auto& d : node_depth) d = uint8_t(rng());
-      for (auto& h : node_heap) h = int(rng() % heap_capacity);
-      for (int n = info->symbol_count; n <= 2 * info->symbol_count; ++n) {
-        info->tree[n] = {uint16_t(rng()), 0};
-      }
+      for (auto& d : shared->scratch.node_depth) d = uint8_t(rng());
+      for (auto& h : shared->scratch.node_heap) h = int(rng() % heap_capacity);
+      for (int n = info->symbol_count; n <= 2 * info->symbol_count; ++n) tree[n] = {uint16_t(rng()), 0};
       ASSERT_EQ(build(info, freq), totals);
       for (int s = 0; s < info->symbol_count; ++s) {
         ASSERT_EQ(sent_bits(tree[s]), sent_bits(first[s])) << s;
@@ -171,7 +177,7 @@ TEST(huffman, random_sets_give_complete_canonical_limited_codes) {
         code_cost += uint64_t(freq[s]) * len;
       }
       EXPECT_EQ(forced, std::max(2 - used, 0));
-      EXPECT_EQ(info->last_code, last);
+      EXPECT_EQ(last_code, last);
       EXPECT_EQ(kraft, 1u << limit);
       EXPECT_EQ(totals, std::make_pair(uint32_t(opt), uint32_t(fixed)));
 

@@ -5,12 +5,10 @@
 
 #include <algorithm>
 #include <functional>
+#include <memory>
 #include <random>
 #include <vector>
 
-#include "container/byte_output.h"
-#include "container/container.h"
-#include "engine/code_tables.h"
 #include "engine/engine.h"
 #include "engine/huffman.h"
 #include "engine/tree_description.h"
@@ -35,16 +33,24 @@ struct bit_reader {
   }
 };
 
-// What emit writes on a fresh bit writer, then a 1 bit marking its end. It
-// all stays in out_buffer: a flush to output_fd -1 would end the test.
+const std::unique_ptr<deflate_compressor> compressor = std::make_unique<deflate_compressor>();
+block_state& b = compressor->block;
+bit_writer& out = compressor->out;
+
+int append(void* collected, const uint8_t* data, size_t size) {
+  static_cast<bytes*>(collected)->insert(static_cast<bytes*>(collected)->end(), data, data + size);
+  return 0;
+}
+
+// What emit writes on a fresh bit writer, then a 1 bit marking its end.
 bit_reader capture(const std::function<void()>& emit) {
-  output_fd = -1;
-  out_count = 0;
-  bit_writer_init(-1);
+  bytes written;
+  start_output(out, {append, &written});
   emit();
-  emit_bits(1, 1);
-  align_to_byte();
-  return {bytes(out_buffer, out_buffer + out_count)};
+  emit_bits(out, 1, 1);
+  align_to_byte(out);
+  flush_output(out);
+  return {written};
 }
 
 // One symbol of the canonical code with these lengths (RFC 1951 section
@@ -90,16 +96,15 @@ std::vector<int> lengths_of(const code_entry* tree, int count) {
 // Counts and sends lengths as one tree and returns the runs sent, which must
 // be the runs counted and must decode back to the lengths.
 std::vector<run> sent_runs(const std::vector<int>& lengths) {
-  build_code_tables(nullptr, nullptr);
-  reset_block();
-  for (size_t n = 0; n < lengths.size(); ++n) lit_tree[n].parent_or_len = uint16_t(lengths[n]);
+  start_blocks(b, true);
+  for (size_t n = 0; n < lengths.size(); ++n) b.lit_tree[n].parent_or_len = uint16_t(lengths[n]);
   const int last = int(lengths.size()) - 1;
-  count_length_runs(lit_tree, last);
+  count_length_runs(b, b.lit_tree, last);
   std::vector<int> counted(clen_symbols), decoded;
-  for (int s = 0; s < clen_symbols; ++s) counted[s] = len_tree[s].freq_or_code;
-  build_huffman(&len_info);
-  bit_reader in = capture([&] { send_length_runs(lit_tree, last); });
-  const std::vector<int> clen = lengths_of(len_tree, clen_symbols);
+  for (int s = 0; s < clen_symbols; ++s) counted[s] = b.len_tree[s].freq_or_code;
+  build_huffman(b, b.len_tree, len_alphabet);
+  bit_reader in = capture([&] { send_length_runs(b, out, b.lit_tree, last); });
+  const std::vector<int> clen = lengths_of(b.len_tree, clen_symbols);
   const std::vector<run> sent = read_runs(in, clen, lengths.size(), decoded);
   for (const run& r : sent) --counted[r.first];
   EXPECT_EQ(decoded, lengths);
@@ -137,42 +142,41 @@ TEST(tree_description, runs_are_cut_and_coded_as_designed) {
   for (int count = 1; count <= 290; ++count) sent_runs(std::vector<int>(count, count % 2 ? 0 : 7));
 }
 
-// Prices the description of lit_tree and dist_tree and returns k, after
+// Prices the description of the block's lit_tree and dist_tree and returns k, after
 // checking that the description takes the bits priced and that libdeflate
 // reads it, in a final dynamic block, as codes in which each literal that
 // has a code decodes to itself.
 int describe_block() {
-  const uint32_t before = opt_bits;
-  const int k = build_length_tree();
+  const uint32_t before = b.opt_bits;
+  const int k = build_length_tree(b);
   bytes literals;
   size_t literal_bits = 0;
   bit_reader in = capture([&] {
-    emit_bits(1 | block_dynamic << 1, 3);
-    emit_tree_header(lit_info.last_code + 1, dist_info.last_code + 1, k + 1);
+    emit_bits(out, 1 | block_dynamic << 1, 3);
+    emit_tree_header(b, out, b.lit_last_code + 1, b.dist_last_code + 1, k + 1);
     for (int n = 0; n <= end_of_block; ++n) {
-      if (lit_tree[n].parent_or_len == 0) continue;
-      emit_bits(lit_tree[n].freq_or_code, lit_tree[n].parent_or_len);
-      literal_bits += lit_tree[n].parent_or_len;
+      if (b.lit_tree[n].parent_or_len == 0) continue;
+      emit_bits(out, b.lit_tree[n].freq_or_code, b.lit_tree[n].parent_or_len);
+      literal_bits += b.lit_tree[n].parent_or_len;
       if (n < end_of_block) literals.push_back(uint8_t(n));
     }
   });
-  EXPECT_EQ(in.end_mark() - 3 - literal_bits, opt_bits - before) << "bits written, bits priced";
+  EXPECT_EQ(in.end_mark() - 3 - literal_bits, b.opt_bits - before) << "bits written, bits priced";
   EXPECT_EQ(inflate_raw(in.data, 0, literals.size(), nullptr), literals) << "libdeflate reads";
   return k;
 }
 
 TEST(tree_description, empty_block) {
-  build_code_tables(nullptr, nullptr);
-  reset_block();
-  build_huffman(&lit_info);
-  build_huffman(&dist_info);
-  const std::vector<int> lit = lengths_of(lit_tree, 257), dist = lengths_of(dist_tree, 2);
-  opt_bits = 0;
+  start_blocks(b, true);
+  b.lit_last_code = build_huffman(b, b.lit_tree, lit_alphabet);
+  b.dist_last_code = build_huffman(b, b.dist_tree, dist_alphabet);
+  const std::vector<int> lit = lengths_of(b.lit_tree, 257), dist = lengths_of(b.dist_tree, 2);
+  b.opt_bits = 0;
   EXPECT_EQ(describe_block(), 17);
-  EXPECT_EQ(opt_bits, 20u + 68u);
+  EXPECT_EQ(b.opt_bits, 20u + 68u);
   std::vector<int> want_clen(clen_symbols);
   want_clen[1] = want_clen[18] = 1;  // code 1 four times, code 18 twice
-  EXPECT_EQ(lengths_of(len_tree, clen_symbols), want_clen);
+  EXPECT_EQ(lengths_of(b.len_tree, clen_symbols), want_clen);
   EXPECT_EQ(sent_runs(lit), (std::vector<run>{{1, 0}, {18, 127}, {18, 106}, {1, 0}}));
   EXPECT_EQ(sent_runs(dist), (std::vector<run>{{1, 0}, {1, 0}}));
 }
@@ -181,30 +185,28 @@ TEST(tree_description, random_trees_emit_exactly_what_was_priced) {
   std::mt19937 rng(7151);
   for (int round = 0; round < 300; ++round) {
     SCOPED_TRACE(round);
-    build_code_tables(nullptr, nullptr);
-    reset_block();
+    start_blocks(b, true);
     // Few distinct frequencies in odd rounds, so lengths repeat in long runs.
     const uint32_t keep = 1 + rng() % 100, range = 1 + rng() % (round % 2 ? 3 : 300);
     for (int n = 0; n < lit_symbols + dist_symbols; ++n) {
-      code_entry& e = n < lit_symbols ? lit_tree[n] : dist_tree[n - lit_symbols];
+      code_entry& e = n < lit_symbols ? b.lit_tree[n] : b.dist_tree[n - lit_symbols];
       if (rng() % 100 < keep) e.freq_or_code = uint16_t(1 + rng() % range);
     }
-    build_huffman(&lit_info);
-    build_huffman(&dist_info);
+    b.lit_last_code = build_huffman(b, b.lit_tree, lit_alphabet);
+    b.dist_last_code = build_huffman(b, b.dist_tree, dist_alphabet);
     describe_block();
   }
 }
 
 TEST(tree_description, at_least_four_code_length_lengths_are_sent) {
   // Trees of zeros use only 17 and 18, the second and third codes sent.
-  build_code_tables(nullptr, nullptr);
-  reset_block();
-  for (int n = 0; n < 11; ++n) lit_tree[n].parent_or_len = dist_tree[n].parent_or_len = 0;
-  lit_info.last_code = 2;
-  dist_info.last_code = 10;
-  opt_bits = 0;
-  EXPECT_EQ(build_length_tree(), 3);
-  EXPECT_EQ(opt_bits, (1u + 3) + (1 + 7) + 3 * 4 + 14);  // 17(0), 18(0), four lengths, three counts
+  start_blocks(b, true);
+  for (int n = 0; n < 11; ++n) b.lit_tree[n].parent_or_len = b.dist_tree[n].parent_or_len = 0;
+  b.lit_last_code = 2;
+  b.dist_last_code = 10;
+  b.opt_bits = 0;
+  EXPECT_EQ(build_length_tree(b), 3);
+  EXPECT_EQ(b.opt_bits, (1u + 3) + (1 + 7) + 3 * 4 + 14);  // 17(0), 18(0), four lengths, three counts
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "container/container.h"
+#include "container/file_io.h"
 
 namespace {
 
@@ -39,8 +40,9 @@ std::vector<uint8_t> source_of(const uint8_t* data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const int input_fd = memfd_create("pelk-fuzz-in", 0);
-  static const int output_fd = memfd_create("pelk-fuzz-out", 0);
+  static int input_fd = memfd_create("pelk-fuzz-in", 0);
+  static int output_fd = memfd_create("pelk-fuzz-out", 0);
+  static pelk::deflate_compressor compressor;
   static libdeflate_decompressor* const inflater = libdeflate_alloc_decompressor();
   check(input_fd >= 0 && output_fd >= 0 && inflater != nullptr);
 
@@ -49,9 +51,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   check(pwrite(input_fd, source.data(), source.size(), 0) == static_cast<ssize_t>(source.size()));
   check(lseek(input_fd, 0, SEEK_SET) == 0 && lseek(output_fd, 0, SEEK_SET) == 0);
 
-  pelk::set_store_name(1);
-  pelk::set_input_name("dir\\sub/fuzz.bin");
-  pelk::write_container(input_fd, output_fd, source.size(), 0x5A17C0DE);
+  const pelk::container_result result =
+      pelk::write_container(compressor, {pelk::read_descriptor, &input_fd},
+                            {{pelk::write_descriptor, &output_fd}, pelk::overwrite_descriptor},
+                            {source.size(), pelk::path_tail("dir\\sub/fuzz.bin"), 0x5A17C0DE});
+  check(result.bytes_read == source.size() && result.read_error == 0 && result.write_error == 0);
 
   std::vector<uint8_t> c(static_cast<size_t>(lseek(output_fd, 0, SEEK_CUR)));
   check(pread(output_fd, c.data(), c.size(), 0) == static_cast<ssize_t>(c.size()));

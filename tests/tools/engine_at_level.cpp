@@ -1,6 +1,6 @@
 // Test entry: compresses SRC into TARGET like pelk, but at the level given
-// on the command line, so the greedy loop (levels 1-3) and the level check
-// can be exercised with the real units in a fresh process.
+// on the command line, so the greedy loop (levels 1-3) can be exercised
+// with the real units in a fresh process.
 //
 //   engine_at_level LEVEL SRC TARGET
 #include <cstdlib>
@@ -8,19 +8,23 @@
 #include <unistd.h>
 
 #include "container/container.h"
-#include "engine/engine.h"
+#include "container/file_io.h"
+#include "engine/match_finder.h"
 
 int main(int argc, char** argv) {
   if (argc != 4) return 2;
-  const int source_fd = ::open(argv[2], O_RDONLY);
-  const int target_fd = ::open(argv[3], O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  const int level = std::atoi(argv[1]);
+  if (!pelk::valid_level(level)) return 2;
+  int source_fd = ::open(argv[2], O_RDONLY);
+  int target_fd = ::open(argv[3], O_WRONLY | O_CREAT | O_TRUNC, 0600);
   if (source_fd < 0 || target_fd < 0) return 2;
   const off_t size = ::lseek(source_fd, 0, SEEK_END);
   ::lseek(source_fd, 0, SEEK_SET);
 
-  pelk::compression_level = std::atoi(argv[1]);
-  pelk::set_store_name(1);
-  pelk::set_input_name(argv[2]);
-  pelk::write_container(source_fd, target_fd, static_cast<uint64_t>(size), 0);
-  return 0;
+  static pelk::deflate_compressor compressor;
+  const pelk::container_result result =
+      pelk::write_container(compressor, {pelk::read_descriptor, &source_fd},
+                            {{pelk::write_descriptor, &target_fd}, pelk::overwrite_descriptor},
+                            {static_cast<uint64_t>(size), pelk::path_tail(argv[2]), 0, level});
+  return result.read_error == 0 && result.write_error == 0 ? 0 : 1;
 }
