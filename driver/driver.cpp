@@ -23,6 +23,7 @@
 
 #include "container/container.h"
 #include "container/file_io.h"
+#include "container/stamp.h"
 #include "container/temporary_file.h"
 #include "engine/engine.h"
 
@@ -39,15 +40,6 @@ std::optional<std::string> derive_target_name(const char* source) {
   if (target.size() - name_start < suffix_length) return std::nullopt;
   target.replace(target.size() - suffix_length, suffix_length, derived_suffix);
   return target;
-}
-
-uint32_t pack_local_stamp(const std::tm& local) {
-  auto field = [](int value, uint32_t width, uint32_t shift) {
-    return (static_cast<uint32_t>(value) & ((1u << width) - 1)) << shift;
-  };
-  return field(local.tm_sec >> 1, 5, 0) | field(local.tm_min, 6, 5) |
-         field(local.tm_hour, 5, 11) | field(local.tm_mday - 1, 5, 16) |
-         field(local.tm_mon, 5, 21) | field(local.tm_year + 48, 6, 26);
 }
 
 void announce(const char* source) {
@@ -91,12 +83,6 @@ namespace {
 
 [[noreturn]] void refuse_with_errno(const char* file) {
   refuse(file, std::strerror(errno));
-}
-
-uint32_t stamp_of_now() {
-  const std::time_t now = std::time(nullptr);
-  const std::tm* local = std::localtime(&now);
-  return local != nullptr ? pack_local_stamp(*local) : 0;
 }
 
 // The program's one compressor: static, so a run allocates nothing for it,
@@ -216,7 +202,7 @@ void finish_target(target_file& output) {
 }  // namespace
 
 int compress_file(const char* source, const char* target) {
-  const uint32_t time_stamp = stamp_of_now();
+  const uint32_t time_stamp = stamp_from_time(std::time(nullptr));
   announce(source);
 
   if (std::strcmp(source, target) == 0) refuse(target, "source and target are the same file");

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <ctime>
 #include <optional>
 #include <string>
 
@@ -18,11 +17,6 @@ inline constexpr const char program_name[] = "pelk";
 // "plk", whatever they are. None when the file's own name, the path's last
 // component, is shorter than that.
 std::optional<std::string> derive_target_name(const char* source);
-
-// Local time packed for the header: bits 0-4 seconds/2, 5-10 minutes,
-// 11-15 hours, 16-20 day of the month - 1, 21-25 month (January 0),
-// 26-31 (year - 1980) mod 64. Day and month count from 0, unlike DOS stamps.
-uint32_t pack_local_stamp(const std::tm& local);
 
 // Prints the banner and the input line.
 void announce(const char* source);

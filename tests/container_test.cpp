@@ -12,6 +12,7 @@
 #include "container/container.h"
 #include "container/crc32.h"
 #include "container/file_io.h"
+#include "container/stamp.h"
 #include "driver/driver.h"
 #include "engine/bit_writer.h"
 #include "tests/support/test_support.h"

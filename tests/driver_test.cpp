@@ -9,6 +9,7 @@
 #include <ctime>
 #include <map>
 
+#include "container/stamp.h"
 #include "driver/driver.h"
 #include "tests/support/test_support.h"
 

@@ -1,0 +1,144 @@
+// The library's compression calls: each allocates a compressor of its own,
+// zero-filled, runs the container writer over memory or the caller's
+// callbacks, and turns the result into a status code.
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "container/container.h"
+#include "pelk.h"
+
+namespace pelk {
+namespace {
+
+struct free_deleter {
+  void operator()(void* p) const { std::free(p); }
+};
+
+// A compressor that has never run is all zeros; calloc hands out zeroed
+// pages without touching them, where value-initialisation would write all
+// of its 760 KiB.
+std::unique_ptr<deflate_compressor, free_deleter> new_compressor() {
+  return std::unique_ptr<deflate_compressor, free_deleter>(
+      static_cast<deflate_compressor*>(std::calloc(1, sizeof(deflate_compressor))));
+}
+
+struct memory_source {
+  const uint8_t* data;
+  size_t left;
+};
+
+ptrdiff_t read_memory_source(void* context, uint8_t* buffer, size_t capacity) {
+  memory_source& source = *static_cast<memory_source*>(context);
+  const size_t count = capacity < source.left ? capacity : source.left;
+  std::memcpy(buffer, source.data, count);
+  source.data += count;
+  source.left -= count;
+  return static_cast<ptrdiff_t>(count);
+}
+
+struct memory_output {
+  uint8_t* data;
+  size_t capacity;
+  size_t size;
+};
+
+int write_memory_output(void* context, const uint8_t* data, size_t size) {
+  memory_output& output = *static_cast<memory_output*>(context);
+  if (size > output.capacity - output.size) return ENOSPC;
+  std::memcpy(output.data + output.size, data, size);
+  output.size += size;
+  return 0;
+}
+
+int overwrite_memory_output(void* context, uint64_t offset, const uint8_t* data, size_t size) {
+  memory_output& output = *static_cast<memory_output*>(context);
+  if (offset > output.size || size > output.size - offset) return EINVAL;
+  std::memcpy(output.data + offset, data, size);
+  return 0;
+}
+
+struct callbacks {
+  pelk_read_fn read;
+  pelk_write_fn write;
+  void* user;
+};
+
+// The caller's read reports failure with any negative value and sets no
+// errno; the container writer takes -1 with errno as a failure.
+ptrdiff_t read_callback(void* context, uint8_t* buffer, size_t capacity) {
+  const callbacks& c = *static_cast<const callbacks*>(context);
+  const ptrdiff_t got = c.read(c.user, buffer, capacity);
+  if (got < 0 || static_cast<size_t>(got) > capacity) {
+    errno = EIO;
+    return -1;
+  }
+  return got;
+}
+
+int write_callback(void* context, const uint8_t* data, size_t size) {
+  const callbacks& c = *static_cast<const callbacks*>(context);
+  return c.write(c.user, data, size) == 0 ? 0 : EIO;
+}
+
+bool options_valid(const pelk_options* options) {
+  return options == nullptr || options->size >= sizeof(size_t);
+}
+
+}  // namespace
+}  // namespace pelk
+
+using namespace pelk;
+
+size_t pelk_compress_bound(size_t source_size, size_t name_length) {
+  // A block is never coded larger than with the fixed codes, at most 9 bits
+  // a byte (a literal of 144-255; every match costs less per byte), plus 10
+  // bits of block header and end code. Blocks before the last hold at least
+  // 4096 symbols, so there are at most source_size / 4096 + 2 of them.
+  const size_t header = 12 + (name_length != 0 ? name_length + 1 : 0);
+  const size_t stream = source_size + (source_size >> 3) + (source_size >> 10) + 16;
+  const size_t total = header + stream + 4;
+  return total < source_size ? SIZE_MAX : total;  // wrapped: no buffer is that large
+}
+
+int pelk_compress(const void* source, size_t source_size, const char* stored_name, uint32_t stamp, void* out,
+                  size_t out_capacity, size_t* out_size) {
+  return pelk_compress_with(nullptr, source, source_size, stored_name, stamp, out, out_capacity, out_size);
+}
+
+int pelk_compress_with(const pelk_options* options, const void* source, size_t source_size,
+                       const char* stored_name, uint32_t stamp, void* out, size_t out_capacity, size_t* out_size) {
+  if ((source == nullptr && source_size != 0) || out == nullptr || out_size == nullptr || !options_valid(options)) {
+    return PELK_ERROR_ARGUMENT;
+  }
+  const auto compressor = new_compressor();
+  if (!compressor) return PELK_ERROR_NO_MEMORY;
+  memory_source input{static_cast<const uint8_t*>(source), source_size};
+  memory_output output{static_cast<uint8_t*>(out), out_capacity, 0};
+  const container_result result =
+      write_container(*compressor, {read_memory_source, &input}, {{write_memory_output, &output}, overwrite_memory_output},
+                      {source_size, stored_name, stamp});
+  if (result.write_error != 0) return PELK_ERROR_OUTPUT_TOO_SMALL;
+  *out_size = output.size;
+  return PELK_OK;
+}
+
+int pelk_compress_stream(pelk_read_fn read, pelk_write_fn write, void* user, uint64_t source_size,
+                         const char* stored_name, uint32_t stamp) {
+  return pelk_compress_stream_with(nullptr, read, write, user, source_size, stored_name, stamp);
+}
+
+int pelk_compress_stream_with(const pelk_options* options, pelk_read_fn read, pelk_write_fn write, void* user,
+                              uint64_t source_size, const char* stored_name, uint32_t stamp) {
+  if (read == nullptr || write == nullptr || !options_valid(options)) return PELK_ERROR_ARGUMENT;
+  const auto compressor = new_compressor();
+  if (!compressor) return PELK_ERROR_NO_MEMORY;
+  callbacks c{read, write, user};
+  const container_result result =
+      write_container(*compressor, {read_callback, &c}, {{write_callback, &c}, nullptr}, {source_size, stored_name, stamp});
+  if (result.read_error != 0) return PELK_ERROR_READ;
+  if (result.write_error != 0) return PELK_ERROR_WRITE;
+  if (result.bytes_read != source_size) return PELK_ERROR_SIZE_CHANGED;
+  return PELK_OK;
+}
