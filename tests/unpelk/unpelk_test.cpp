@@ -136,5 +136,19 @@ TEST(UnpelkOptions, TestListStdoutOverwriteAndUsage) {
   EXPECT_EQ(unpelk({"-h"}, dir, 0).out.rfind("Usage: unpelk", 0), 0u);
 }
 
+// Targets that must never be written, each refused with its real reason and
+// leaving every file as it was.
+TEST(UnpelkTarget, RefusedTargetsAreLeftAloneWithTheirRealReason) {
+  temp_dir dir;
+  const bytes container = compress_with_pelk(to_bytes("restored"), "a.txt");
+  write_file(dir / "x.plk", container);
+  write_file(dir / "a.txt", to_bytes("unrelated"));
+
+  // An empty target (a script's unset variable) was taken as "no target",
+  // and -f then replaced the file under the stored name.
+  unpelk({"-f", "x.plk", ""}, dir, 2, "unpelk: an empty file name was given");
+  EXPECT_TRUE(read_file(dir / "a.txt") == to_bytes("unrelated"));
+}
+
 }  // namespace
 }  // namespace pelk::test

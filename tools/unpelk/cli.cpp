@@ -84,6 +84,12 @@ std::string parse(int argc, char** argv, options& parsed) {
   }
   if (parsed.help) return "";
   if (parsed.operands.empty()) return "no container given";
+  // An empty operand is what a script passes for an unset variable; taken
+  // as "no target" it would restore under the stored name instead, and -f
+  // would replace whatever file has that name.
+  for (const std::string& operand : parsed.operands) {
+    if (operand.empty()) return "an empty file name was given";
+  }
   if (parsed.chosen == mode::restore && parsed.operands.size() > 2) {
     return "too many operands: give one container and at most one target";
   }
