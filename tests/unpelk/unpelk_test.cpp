@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <sys/stat.h>
 
 #include "tests/support/test_support.h"
 
@@ -148,6 +149,28 @@ TEST(UnpelkTarget, RefusedTargetsAreLeftAloneWithTheirRealReason) {
   // and -f then replaced the file under the stored name.
   unpelk({"-f", "x.plk", ""}, dir, 2, "unpelk: an empty file name was given");
   EXPECT_TRUE(read_file(dir / "a.txt") == to_bytes("unrelated"));
+
+  // The container was restored over itself, whether named as the target or
+  // stored under its own file name, and its data was lost.
+  const bytes self = compress_with_pelk(to_bytes("restored"), "self.plk");
+  write_file(dir / "self.plk", self);
+  unpelk({"-f", "self.plk", "./self.plk"}, dir, 1, "unpelk: ./self.plk: is the container being restored");
+  unpelk({"-f", "self.plk"}, dir, 1, "unpelk: self.plk: is the container being restored");
+  EXPECT_TRUE(read_file(dir / "self.plk") == self);
+
+  // -f replaced a FIFO (or, as root, a device node) with a regular file.
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  unpelk({"-f", "x.plk", "fifo"}, dir, 1, "unpelk: fifo: is a FIFO, not a regular file");
+  EXPECT_TRUE(fs::is_fifo(dir / "fifo"));
+
+  // Refusals gave the system's reason for a later step: "Device or resource
+  // busy" for ".", "Not a directory" for an existing directory with a slash.
+  fs::create_directory(dir / "sub");
+  unpelk({"-f", "x.plk", "."}, dir, 1, "unpelk: .: is a directory\n");
+  unpelk({"-f", "x.plk", "sub/"}, dir, 1, "unpelk: sub/: is a directory\n");
+  unpelk({"x.plk", "new/"}, dir, 1, "unpelk: new/: names a directory (it ends in /), not a file\n");
+  EXPECT_EQ(entries(dir), (strings{"a.txt", "fifo", "self.plk", "sub", "x.plk"}));
+  EXPECT_TRUE(fs::is_empty(dir / "sub"));
 }
 
 }  // namespace

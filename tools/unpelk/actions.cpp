@@ -18,6 +18,7 @@
 #include "tools/unpelk/listing.h"
 #include "tools/unpelk/output_file.h"
 #include "tools/unpelk/stored_name.h"
+#include "tools/unpelk/target_check.h"
 
 namespace pelk {
 namespace {
@@ -28,6 +29,7 @@ constexpr uint64_t default_name_max = 255;
 struct opened_container {
   int fd = -1;
   uint64_t file_size = 0;
+  file_identity identity{};
   byte_source source;
   container_header header;
 
@@ -57,6 +59,7 @@ bool open_container(const std::string& path, opened_container& container) {
     return false;
   }
   container.file_size = static_cast<uint64_t>(info.st_size);
+  container.identity = {info.st_dev, info.st_ino};
   container.source.read = read_descriptor;
   container.source.context = &container.fd;
   const std::string problem = read_container_header(container.source, container.header);
@@ -119,9 +122,9 @@ bool restore_container(const std::string& path, const std::string& target, bool 
   const std::string final_path = target.empty() ? stored_target(path, container.header) : target;
   if (final_path.empty()) return false;
 
-  struct stat existing;
-  if (!overwrite && ::lstat(final_path.c_str(), &existing) == 0) {
-    report(final_path, "already exists (use -f to overwrite)");
+  const std::string refusal = target_refusal(final_path, container.identity, overwrite);
+  if (!refusal.empty()) {
+    report(final_path, refusal);
     return false;
   }
   output_file output;

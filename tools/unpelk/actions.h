@@ -11,8 +11,9 @@
 namespace pelk {
 
 // Restores the container to `target`, or when that is empty to its stored
-// name in the container's directory. An existing file is replaced only with
-// `overwrite`.
+// name in the container's directory. An existing regular file is replaced
+// only with `overwrite`; the container itself, a directory, a device, a
+// FIFO or a socket never is (target_check.h).
 bool restore_container(const std::string& path, const std::string& target, bool overwrite,
                        inflater& state);
 

@@ -68,7 +68,7 @@ std::string commit_output(output_file& file, bool overwrite) {
     } else if (::link(file.temp_path.c_str(), file.final_path.c_str()) != 0) {
       struct stat existing;
       if (errno == EEXIST || ::lstat(file.final_path.c_str(), &existing) == 0) {
-        failure = "already exists (use -f to overwrite)";
+        failure = already_exists_reason;
       } else {
         // A file system without hard links, and the name is free: rename.
         renamed = ::rename(file.temp_path.c_str(), file.final_path.c_str()) == 0;

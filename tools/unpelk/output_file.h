@@ -11,6 +11,9 @@
 
 namespace pelk {
 
+// Why a name that is taken is not replaced without -f.
+inline constexpr const char already_exists_reason[] = "already exists (use -f to overwrite)";
+
 struct output_file {
   int fd = -1;
   std::string temp_path;
