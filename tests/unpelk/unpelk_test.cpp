@@ -4,8 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
+#include <cstring>
 #include <functional>
+#include <stdexcept>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "tests/support/test_support.h"
 
@@ -171,6 +177,118 @@ TEST(UnpelkTarget, RefusedTargetsAreLeftAloneWithTheirRealReason) {
   unpelk({"x.plk", "new/"}, dir, 1, "unpelk: new/: names a directory (it ends in /), not a file\n");
   EXPECT_EQ(entries(dir), (strings{"a.txt", "fifo", "self.plk", "sub", "x.plk"}));
   EXPECT_TRUE(fs::is_empty(dir / "sub"));
+}
+
+// A container whose stream restores a gibibyte of zero bytes from 7 MB:
+// one fixed-code block of a literal 0 and then copies of 258 bytes at
+// distance 1 (code 285, distance code 0: 13 bits each). Its CRC is wrong;
+// the runs that use it are ended long before the check.
+bytes gibibyte_of_zeros_container() {
+  bytes c = {0x1F, 0xAB, 8, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  uint32_t bits = 0;
+  int count = 0;
+  auto put = [&](uint32_t value, int width) {  // least significant bit first
+    bits |= value << count;
+    for (count += width; count >= 8; count -= 8, bits >>= 8) c.push_back(static_cast<uint8_t>(bits));
+  };
+  auto put_code = [&](uint32_t code, int width) {  // Huffman codes: most significant bit first
+    for (int i = width - 1; i >= 0; --i) put((code >> i) & 1, 1);
+  };
+  put(1, 1);                // final block
+  put(1, 2);                // fixed codes
+  put_code(0x30, 8);        // literal 0
+  for (uint32_t i = 0; i < (1u << 30) / 258; ++i) {
+    put_code(0xC5, 8);      // length 258
+    put_code(0, 5);         // distance 1
+  }
+  put_code(0, 7);           // end of block
+  put(0, 7);
+  c.insert(c.end(), 4, 0);  // CRC-32
+  return c;
+}
+
+// How a run ended that a signal may have ended.
+struct ended_run {
+  int wait_status = 0;
+  std::string err;
+};
+
+// Restores `container` in dir to "out" with the file-size limit `limit`
+// (SIGXFSZ ignored or at its default), no core dumps, and calls
+// while_running with the process id before waiting for it.
+ended_run restore_limited(const temp_dir& dir, const std::string& container, rlim_t limit, bool ignore_xfsz,
+                          const std::function<void(pid_t)>& while_running = {}) {
+  const strings args = {UNPELK_BINARY_PATH, container, "out"};
+  std::vector<char*> argv;
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  int err_pipe[2];
+  if (::pipe(err_pipe) != 0) throw std::runtime_error("pipe failed");
+  const pid_t pid = ::fork();
+  if (pid == 0) {  // only async-signal-safe calls until exec
+    const rlimit file_size = {limit, limit}, no_core = {0, 0};
+    ::setrlimit(RLIMIT_FSIZE, &file_size);
+    ::setrlimit(RLIMIT_CORE, &no_core);
+    ::signal(SIGXFSZ, ignore_xfsz ? SIG_IGN : SIG_DFL);
+    ::dup2(err_pipe[1], 2);
+    ::close(err_pipe[0]);
+    ::close(err_pipe[1]);
+    if (::chdir(dir.path().c_str()) != 0) ::_exit(127);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  ::close(err_pipe[1]);
+  if (while_running) while_running(pid);
+  ended_run run;
+  ::waitpid(pid, &run.wait_status, 0);
+  char chunk[4096];
+  for (ssize_t got; (got = ::read(err_pipe[0], chunk, sizeof chunk)) > 0;) run.err.append(chunk, static_cast<size_t>(got));
+  ::close(err_pipe[0]);
+  return run;
+}
+
+// Waits until the restore in dir has written into its temporary file.
+bool temporary_file_written(const temp_dir& dir) {
+  for (int tries = 0; tries < 10000; ++tries) {
+    std::error_code ec;
+    for (auto it = fs::directory_iterator(dir.path(), ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
+      if (it->path().filename().string().rfind(".unpelk-", 0) == 0 && fs::file_size(it->path(), ec) > 0 && !ec) {
+        return true;
+      }
+    }
+    ::usleep(1000);
+  }
+  return false;
+}
+
+// Only SIGINT, SIGTERM, SIGHUP and SIGPIPE removed the temporary file; any
+// other signal that ends the process (a file-size limit, a CPU limit, an
+// alarm, SIGUSR1) left it behind.
+TEST(UnpelkSignals, EverySignalThatEndsARestoreRemovesItsTemporaryFile) {
+  temp_dir dir;
+  write_file(dir / "z.plk", compress_with_pelk(bytes(300000, 0), "z"));
+  const ended_run limited = restore_limited(dir, "z.plk", 65536, false);
+  EXPECT_TRUE(WIFSIGNALED(limited.wait_status) && WTERMSIG(limited.wait_status) == SIGXFSZ) << limited.wait_status;
+  EXPECT_EQ(entries(dir), strings{"z.plk"});
+
+  // Ignored at the start, a signal stays ignored: the write fails instead.
+  const ended_run ignored = restore_limited(dir, "z.plk", 65536, true);
+  EXPECT_TRUE(WIFEXITED(ignored.wait_status) && WEXITSTATUS(ignored.wait_status) == 1) << ignored.wait_status;
+  EXPECT_EQ(ignored.err, "unpelk: out: write error: " + std::string(std::strerror(EFBIG)) + "\n");
+  EXPECT_EQ(entries(dir), strings{"z.plk"});
+
+  // Signals from outside, mid-decode; the size limit (SIGXFSZ ignored)
+  // only bounds the disk a run could fill if a signal came too late.
+  write_file(dir / "g.plk", gibibyte_of_zeros_container());
+  for (const int signal_number : {SIGQUIT, SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF, SIGXCPU, SIGTERM}) {
+    SCOPED_TRACE(strsignal(signal_number));
+    const ended_run run = restore_limited(dir, "g.plk", rlim_t{512} << 20, true, [&](pid_t pid) {
+      ASSERT_TRUE(temporary_file_written(dir));
+      ::kill(pid, signal_number);
+    });
+    EXPECT_TRUE(WIFSIGNALED(run.wait_status) && WTERMSIG(run.wait_status) == signal_number) << run.wait_status;
+    EXPECT_EQ(entries(dir), (strings{"g.plk", "z.plk"}));
+  }
 }
 
 }  // namespace

@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "tools/unpelk/actions.h"
+#include "tools/unpelk/cleanup_signals.h"
 #include "tools/unpelk/listing.h"
-#include "tools/unpelk/output_file.h"
 
 namespace pelk {
 namespace {

@@ -44,8 +44,4 @@ struct descriptor_writer {
 };
 bool write_to_descriptor(void* descriptor_writer_pointer, const uint8_t* data, size_t size);
 
-// Removes the pending temporary file when the process is ended by SIGINT,
-// SIGTERM, SIGHUP or SIGPIPE.
-void install_cleanup_handlers();
-
 }  // namespace pelk
