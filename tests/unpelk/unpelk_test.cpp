@@ -291,5 +291,22 @@ TEST(UnpelkSignals, EverySignalThatEndsARestoreRemovesItsTemporaryFile) {
   }
 }
 
+// C1 controls (raw and as UTF-8), bidirectional overrides and bytes that are
+// not UTF-8 reached the terminal raw, in -l and in messages, and so did a
+// container's own file name; printable UTF-8 must still show as itself.
+TEST(UnpelkNames, EveryNameIsEscapedWhereverItIsPrinted) {
+  const std::string name = "caf\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC \xC2\x9B" "1m \x9B" "1m \xE2\x80\xAEtxt.exe \xFF\xC0\xAF";
+  const std::string shown = "caf\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC \\xC2\\x9B1m \\x9B1m \\xE2\\x80\\xAEtxt.exe \\xFF\\xC0\\xAF";
+  temp_dir dir;
+  write_file(dir / "n.plk", compress_with_pelk(to_bytes("data"), name));
+  const std::string listing = unpelk({"-l", "n.plk"}, dir, 0).out;
+  EXPECT_EQ(listing.substr(listing.size() - shown.size() - 2), " " + shown + "\n") << listing;
+
+  write_file(dir / name, to_bytes("taken"));
+  unpelk({"n.plk"}, dir, 1, "unpelk: " + shown + ": already exists (use -f to overwrite)\n");
+  write_file(dir / "\x1B]2;pwned\x07.plk", to_bytes("x"));
+  unpelk({"-t", "\x1B]2;pwned\x07.plk"}, dir, 1, "unpelk: \\x1B]2;pwned\\x07.plk: not a pelk container");
+}
+
 }  // namespace
 }  // namespace pelk::test

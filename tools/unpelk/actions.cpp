@@ -112,7 +112,9 @@ std::string stored_target(const std::string& path, const container_header& heade
 }  // namespace
 
 void report(const std::string& file, const std::string& reason) {
-  std::fprintf(stderr, "unpelk: %s: %s\n", file.c_str(), reason.c_str());
+  // The file name may be a stored name or a hostile name given on the
+  // command line (unpelk -t *.plk); either must not reach the terminal raw.
+  std::fprintf(stderr, "unpelk: %s: %s\n", printable(file).c_str(), reason.c_str());
 }
 
 bool restore_container(const std::string& path, const std::string& target, bool overwrite,

@@ -24,7 +24,7 @@ bool test_container(const std::string& path, inflater& state);
 // Prints the listing line of one container; current_year dates its stamp.
 bool list_container(const std::string& path, int current_year);
 
-// "unpelk: <file>: <reason>" on standard error.
+// "unpelk: <file>: <reason>" on standard error, the file name escaped.
 void report(const std::string& file, const std::string& reason);
 
 }  // namespace pelk

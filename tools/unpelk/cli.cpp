@@ -20,6 +20,7 @@
 #include "tools/unpelk/actions.h"
 #include "tools/unpelk/cleanup_signals.h"
 #include "tools/unpelk/listing.h"
+#include "tools/unpelk/stored_name.h"
 
 namespace pelk {
 namespace {
@@ -78,7 +79,7 @@ std::string parse(int argc, char** argv, options& parsed) {
           mode_given = true;
           parsed.chosen = static_cast<mode>(letter);
           break;
-        default: return std::string("unknown option -") + letter;
+        default: return "unknown option -" + printable(std::string_view(&letter, 1));
       }
     }
   }
