@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -306,6 +307,49 @@ TEST(UnpelkNames, EveryNameIsEscapedWhereverItIsPrinted) {
   unpelk({"n.plk"}, dir, 1, "unpelk: " + shown + ": already exists (use -f to overwrite)\n");
   write_file(dir / "\x1B]2;pwned\x07.plk", to_bytes("x"));
   unpelk({"-t", "\x1B]2;pwned\x07.plk"}, dir, 1, "unpelk: \\x1B]2;pwned\\x07.plk: not a pelk container");
+}
+
+// -l printed a ratio of -5480.0% that pushed the later columns aside,
+// dates such as an hour 31 or a February 30th, a ratio from a size field
+// that cannot be the whole size, and its heading when no container could
+// be read.
+TEST(UnpelkListing, FiguresStayInTheirColumnsAndNeverMislead) {
+  auto with = [](bytes c, uint32_t stamp, std::optional<uint32_t> size = {}) {
+    for (int i = 0; i < 4; ++i) c[4 + i] = static_cast<uint8_t>(stamp >> 8 * i);
+    for (int i = 0; size && i < 4; ++i) c[8 + i] = static_cast<uint8_t>(*size >> 8 * i);
+    return c;
+  };
+  auto stamp = [](uint32_t year, uint32_t month, uint32_t day, uint32_t hour, uint32_t minute, uint32_t second) {
+    return (year - 1980) << 26 | (month - 1) << 21 | (day - 1) << 16 | hour << 11 | minute << 5 | second / 2;
+  };
+  auto column = [](uint64_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%12llu", static_cast<unsigned long long>(value));
+    return std::string(text);
+  };
+  const uint32_t leap_day = stamp(2020, 2, 29, 12, 34, 56), hour_31 = stamp(2020, 1, 1, 31, 0, 0),
+                 february_30 = stamp(2020, 2, 30, 0, 0, 0);
+  const bytes tiny = compress_with_pelk(to_bytes("a"), "tiny"), big = compress_with_pelk(random_bytes(70000, 3), "big");
+  temp_dir dir;
+  write_file(dir / "1.plk", with(tiny, leap_day));
+  write_file(dir / "2.plk", with(tiny, hour_31));
+  write_file(dir / "3.plk", with(tiny, february_30));
+  write_file(dir / "4.plk", with(big, leap_day, 100));  // a 4 GiB + 100 source, or damage
+  write_file(dir / "5.plk", with(big, leap_day));
+
+  const std::string out = unpelk({"-l", "1.plk", "2.plk", "3.plk", "4.plk", "5.plk"}, dir, 0).out;
+  const std::string head = "  compressed  uncompressed   ratio  date       time      name\n";
+  const std::string tiny_figures = column(tiny.size()) + "             1  <-999%  ";
+  EXPECT_EQ(out.substr(0, out.rfind('\n', out.size() - 2) + 1),
+            head + tiny_figures + "2020-02-29 12:34:56  tiny\n" +
+                tiny_figures + "invalid 0xA000F800   tiny\n" +
+                tiny_figures + "invalid 0xA03D0000   tiny\n" +
+                column(big.size()) + "   >4294967295      --  2020-02-29 12:34:56  big\n");
+  const std::string last = out.substr(out.rfind('\n', out.size() - 2) + 1);
+  EXPECT_EQ(last.substr(0, 26), column(big.size()) + "         70000") << last;  // incompressible is not "wrapped"
+  EXPECT_EQ(last.substr(head.find("name")), "big\n") << last;
+
+  EXPECT_EQ(unpelk({"-l", "missing.plk"}, dir, 1, "unpelk: missing.plk: ").out, "");
 }
 
 }  // namespace

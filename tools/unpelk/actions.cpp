@@ -160,9 +160,11 @@ bool test_container(const std::string& path, inflater& state) {
   return open_container(path, container) && decode_into(path, container, state, nullptr, "");
 }
 
-bool list_container(const std::string& path, int current_year) {
+bool list_container(const std::string& path, int current_year, bool& heading_printed) {
   opened_container container;
   if (!open_container(path, container)) return false;
+  if (!heading_printed) std::printf("%s\n", list_heading().c_str());
+  heading_printed = true;
   std::printf("%s\n", list_line(container.header, container.file_size, current_year).c_str());
   return true;
 }

@@ -22,7 +22,9 @@ bool write_container_to_stdout(const std::string& path, inflater& state);
 bool test_container(const std::string& path, inflater& state);
 
 // Prints the listing line of one container; current_year dates its stamp.
-bool list_container(const std::string& path, int current_year);
+// The column heading comes before the first line printed, once, so a run
+// that can read no container prints none.
+bool list_container(const std::string& path, int current_year, bool& heading_printed);
 
 // "unpelk: <file>: <reason>" on standard error, the file name escaped.
 void report(const std::string& file, const std::string& reason);

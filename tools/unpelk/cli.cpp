@@ -19,7 +19,6 @@
 
 #include "tools/unpelk/actions.h"
 #include "tools/unpelk/cleanup_signals.h"
-#include "tools/unpelk/listing.h"
 #include "tools/unpelk/stored_name.h"
 
 namespace pelk {
@@ -131,8 +130,8 @@ int unpelk_main(int argc, char** argv) {
       break;
     case mode::list: {
       const int year = current_year();
-      std::printf("%s\n", list_heading().c_str());
-      for (const std::string& path : parsed.operands) all_ok &= list_container(path, year);
+      bool heading_printed = false;
+      for (const std::string& path : parsed.operands) all_ok &= list_container(path, year, heading_printed);
       break;
     }
   }
