@@ -34,7 +34,7 @@ constexpr const char help_text[] =
     "  -c           write the restored data to standard output\n"
     "  -t           test: decode and check the CRC-32 and the size, write nothing\n"
     "  -l           list the stored name, sizes, ratio and time stamp\n"
-    "  -f           overwrite an existing file\n"
+    "  -f           overwrite an existing regular file\n"
     "  -h           show this help\n"
     "\n"
     "Exit status: 0 when all went well, 1 after an error, 2 after a usage error.\n";
