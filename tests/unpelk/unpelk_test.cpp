@@ -230,7 +230,16 @@ ended_run restore_limited(const temp_dir& dir, const std::string& container, rli
     const rlimit file_size = {limit, limit}, no_core = {0, 0};
     ::setrlimit(RLIMIT_FSIZE, &file_size);
     ::setrlimit(RLIMIT_CORE, &no_core);
+    // A test run started in the background by a shell has SIGINT and
+    // SIGQUIT ignored, which unpelk rightly keeps; start from the defaults.
+    for (const int signal_number : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM,
+                                    SIGPROF, SIGXCPU}) {
+      ::signal(signal_number, SIG_DFL);
+    }
     ::signal(SIGXFSZ, ignore_xfsz ? SIG_IGN : SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
     ::dup2(err_pipe[1], 2);
     ::close(err_pipe[0]);
     ::close(err_pipe[1]);
