@@ -4,7 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
+#include <cstring>
 #include <functional>
+#include <optional>
+#include <stdexcept>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "tests/support/test_support.h"
 
@@ -134,6 +142,223 @@ TEST(UnpelkOptions, TestListStdoutOverwriteAndUsage) {
     unpelk(args, dir, 2, "unpelk: ");
   }
   EXPECT_EQ(unpelk({"-h"}, dir, 0).out.rfind("Usage: unpelk", 0), 0u);
+}
+
+// Targets that must never be written, each refused with its real reason and
+// leaving every file as it was.
+TEST(UnpelkTarget, RefusedTargetsAreLeftAloneWithTheirRealReason) {
+  temp_dir dir;
+  const bytes container = compress_with_pelk(to_bytes("restored"), "a.txt");
+  write_file(dir / "x.plk", container);
+  write_file(dir / "a.txt", to_bytes("unrelated"));
+
+  // An empty target (a script's unset variable) was taken as "no target",
+  // and -f then replaced the file under the stored name.
+  unpelk({"-f", "x.plk", ""}, dir, 2, "unpelk: an empty file name was given");
+  EXPECT_TRUE(read_file(dir / "a.txt") == to_bytes("unrelated"));
+
+  // The container was restored over itself, whether named as the target or
+  // stored under its own file name, and its data was lost.
+  const bytes self = compress_with_pelk(to_bytes("restored"), "self.plk");
+  write_file(dir / "self.plk", self);
+  unpelk({"-f", "self.plk", "./self.plk"}, dir, 1, "unpelk: ./self.plk: is the container being restored");
+  unpelk({"-f", "self.plk"}, dir, 1, "unpelk: self.plk: is the container being restored");
+  EXPECT_TRUE(read_file(dir / "self.plk") == self);
+
+  // -f replaced a FIFO (or, as root, a device node) with a regular file.
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  unpelk({"-f", "x.plk", "fifo"}, dir, 1, "unpelk: fifo: is a FIFO, not a regular file");
+  EXPECT_TRUE(fs::is_fifo(dir / "fifo"));
+
+  // Refusals gave the system's reason for a later step: "Device or resource
+  // busy" for ".", "Not a directory" for an existing directory with a slash.
+  fs::create_directory(dir / "sub");
+  unpelk({"-f", "x.plk", "."}, dir, 1, "unpelk: .: is a directory\n");
+  unpelk({"-f", "x.plk", "sub/"}, dir, 1, "unpelk: sub/: is a directory\n");
+  unpelk({"x.plk", "new/"}, dir, 1, "unpelk: new/: names a directory (it ends in /), not a file\n");
+  EXPECT_EQ(entries(dir), (strings{"a.txt", "fifo", "self.plk", "sub", "x.plk"}));
+  EXPECT_TRUE(fs::is_empty(dir / "sub"));
+}
+
+// A container whose stream restores a gibibyte of zero bytes from 7 MB:
+// one fixed-code block of a literal 0 and then copies of 258 bytes at
+// distance 1 (code 285, distance code 0: 13 bits each). Its CRC is wrong;
+// the runs that use it are ended long before the check.
+bytes gibibyte_of_zeros_container() {
+  bytes c = {0x1F, 0xAB, 8, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  uint32_t bits = 0;
+  int count = 0;
+  auto put = [&](uint32_t value, int width) {  // least significant bit first
+    bits |= value << count;
+    for (count += width; count >= 8; count -= 8, bits >>= 8) c.push_back(static_cast<uint8_t>(bits));
+  };
+  auto put_code = [&](uint32_t code, int width) {  // Huffman codes: most significant bit first
+    for (int i = width - 1; i >= 0; --i) put((code >> i) & 1, 1);
+  };
+  put(1, 1);                // final block
+  put(1, 2);                // fixed codes
+  put_code(0x30, 8);        // literal 0
+  for (uint32_t i = 0; i < (1u << 30) / 258; ++i) {
+    put_code(0xC5, 8);      // length 258
+    put_code(0, 5);         // distance 1
+  }
+  put_code(0, 7);           // end of block
+  put(0, 7);
+  c.insert(c.end(), 4, 0);  // CRC-32
+  return c;
+}
+
+// How a run ended that a signal may have ended.
+struct ended_run {
+  int wait_status = 0;
+  std::string err;
+};
+
+// Restores `container` in dir to "out" with the file-size limit `limit`
+// (SIGXFSZ ignored or at its default), no core dumps, and calls
+// while_running with the process id before waiting for it.
+ended_run restore_limited(const temp_dir& dir, const std::string& container, rlim_t limit, bool ignore_xfsz,
+                          const std::function<void(pid_t)>& while_running = {}) {
+  const strings args = {UNPELK_BINARY_PATH, container, "out"};
+  std::vector<char*> argv;
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  int err_pipe[2];
+  if (::pipe(err_pipe) != 0) throw std::runtime_error("pipe failed");
+  const pid_t pid = ::fork();
+  if (pid == 0) {  // only async-signal-safe calls until exec
+    const rlimit file_size = {limit, limit}, no_core = {0, 0};
+    ::setrlimit(RLIMIT_FSIZE, &file_size);
+    ::setrlimit(RLIMIT_CORE, &no_core);
+    // A test run started in the background by a shell has SIGINT and
+    // SIGQUIT ignored, which unpelk rightly keeps; start from the defaults.
+    for (const int signal_number : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM,
+                                    SIGPROF, SIGXCPU}) {
+      ::signal(signal_number, SIG_DFL);
+    }
+    ::signal(SIGXFSZ, ignore_xfsz ? SIG_IGN : SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::dup2(err_pipe[1], 2);
+    ::close(err_pipe[0]);
+    ::close(err_pipe[1]);
+    if (::chdir(dir.path().c_str()) != 0) ::_exit(127);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  ::close(err_pipe[1]);
+  if (while_running) while_running(pid);
+  ended_run run;
+  ::waitpid(pid, &run.wait_status, 0);
+  char chunk[4096];
+  for (ssize_t got; (got = ::read(err_pipe[0], chunk, sizeof chunk)) > 0;) run.err.append(chunk, static_cast<size_t>(got));
+  ::close(err_pipe[0]);
+  return run;
+}
+
+// Waits until the restore in dir has written into its temporary file.
+bool temporary_file_written(const temp_dir& dir) {
+  for (int tries = 0; tries < 10000; ++tries) {
+    std::error_code ec;
+    for (auto it = fs::directory_iterator(dir.path(), ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
+      if (it->path().filename().string().rfind(".unpelk-", 0) == 0 && fs::file_size(it->path(), ec) > 0 && !ec) {
+        return true;
+      }
+    }
+    ::usleep(1000);
+  }
+  return false;
+}
+
+// Only SIGINT, SIGTERM, SIGHUP and SIGPIPE removed the temporary file; any
+// other signal that ends the process (a file-size limit, a CPU limit, an
+// alarm, SIGUSR1) left it behind.
+TEST(UnpelkSignals, EverySignalThatEndsARestoreRemovesItsTemporaryFile) {
+  temp_dir dir;
+  write_file(dir / "z.plk", compress_with_pelk(bytes(300000, 0), "z"));
+  const ended_run limited = restore_limited(dir, "z.plk", 65536, false);
+  EXPECT_TRUE(WIFSIGNALED(limited.wait_status) && WTERMSIG(limited.wait_status) == SIGXFSZ) << limited.wait_status;
+  EXPECT_EQ(entries(dir), strings{"z.plk"});
+
+  // Ignored at the start, a signal stays ignored: the write fails instead.
+  const ended_run ignored = restore_limited(dir, "z.plk", 65536, true);
+  EXPECT_TRUE(WIFEXITED(ignored.wait_status) && WEXITSTATUS(ignored.wait_status) == 1) << ignored.wait_status;
+  EXPECT_EQ(ignored.err, "unpelk: out: write error: " + std::string(std::strerror(EFBIG)) + "\n");
+  EXPECT_EQ(entries(dir), strings{"z.plk"});
+
+  // Signals from outside, mid-decode; the size limit (SIGXFSZ ignored)
+  // only bounds the disk a run could fill if a signal came too late.
+  write_file(dir / "g.plk", gibibyte_of_zeros_container());
+  for (const int signal_number : {SIGQUIT, SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF, SIGXCPU, SIGTERM}) {
+    SCOPED_TRACE(strsignal(signal_number));
+    const ended_run run = restore_limited(dir, "g.plk", rlim_t{512} << 20, true, [&](pid_t pid) {
+      ASSERT_TRUE(temporary_file_written(dir));
+      ::kill(pid, signal_number);
+    });
+    EXPECT_TRUE(WIFSIGNALED(run.wait_status) && WTERMSIG(run.wait_status) == signal_number) << run.wait_status;
+    EXPECT_EQ(entries(dir), (strings{"g.plk", "z.plk"}));
+  }
+}
+
+// C1 controls (raw and as UTF-8), bidirectional overrides and bytes that are
+// not UTF-8 reached the terminal raw, in -l and in messages, and so did a
+// container's own file name; printable UTF-8 must still show as itself.
+TEST(UnpelkNames, EveryNameIsEscapedWhereverItIsPrinted) {
+  const std::string name = "caf\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC \xC2\x9B" "1m \x9B" "1m \xE2\x80\xAEtxt.exe \xFF\xC0\xAF";
+  const std::string shown = "caf\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC \\xC2\\x9B1m \\x9B1m \\xE2\\x80\\xAEtxt.exe \\xFF\\xC0\\xAF";
+  temp_dir dir;
+  write_file(dir / "n.plk", compress_with_pelk(to_bytes("data"), name));
+  const std::string listing = unpelk({"-l", "n.plk"}, dir, 0).out;
+  EXPECT_EQ(listing.substr(listing.size() - shown.size() - 2), " " + shown + "\n") << listing;
+
+  write_file(dir / name, to_bytes("taken"));
+  unpelk({"n.plk"}, dir, 1, "unpelk: " + shown + ": already exists (use -f to overwrite)\n");
+  write_file(dir / "\x1B]2;pwned\x07.plk", to_bytes("x"));
+  unpelk({"-t", "\x1B]2;pwned\x07.plk"}, dir, 1, "unpelk: \\x1B]2;pwned\\x07.plk: not a pelk container");
+}
+
+// -l printed a ratio of -5480.0% that pushed the later columns aside,
+// dates such as an hour 31 or a February 30th, a ratio from a size field
+// that cannot be the whole size, and its heading when no container could
+// be read.
+TEST(UnpelkListing, FiguresStayInTheirColumnsAndNeverMislead) {
+  auto with = [](bytes c, uint32_t stamp, std::optional<uint32_t> size = {}) {
+    for (int i = 0; i < 4; ++i) c[4 + i] = static_cast<uint8_t>(stamp >> 8 * i);
+    for (int i = 0; size && i < 4; ++i) c[8 + i] = static_cast<uint8_t>(*size >> 8 * i);
+    return c;
+  };
+  auto stamp = [](uint32_t year, uint32_t month, uint32_t day, uint32_t hour, uint32_t minute, uint32_t second) {
+    return (year - 1980) << 26 | (month - 1) << 21 | (day - 1) << 16 | hour << 11 | minute << 5 | second / 2;
+  };
+  auto column = [](uint64_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%12llu", static_cast<unsigned long long>(value));
+    return std::string(text);
+  };
+  const uint32_t leap_day = stamp(2020, 2, 29, 12, 34, 56), hour_31 = stamp(2020, 1, 1, 31, 0, 0),
+                 february_30 = stamp(2020, 2, 30, 0, 0, 0);
+  const bytes tiny = compress_with_pelk(to_bytes("a"), "tiny"), big = compress_with_pelk(random_bytes(70000, 3), "big");
+  temp_dir dir;
+  write_file(dir / "1.plk", with(tiny, leap_day));
+  write_file(dir / "2.plk", with(tiny, hour_31));
+  write_file(dir / "3.plk", with(tiny, february_30));
+  write_file(dir / "4.plk", with(big, leap_day, 100));  // a 4 GiB + 100 source, or damage
+  write_file(dir / "5.plk", with(big, leap_day));
+
+  const std::string out = unpelk({"-l", "1.plk", "2.plk", "3.plk", "4.plk", "5.plk"}, dir, 0).out;
+  const std::string head = "  compressed  uncompressed   ratio  date       time      name\n";
+  const std::string tiny_figures = column(tiny.size()) + "             1  <-999%  ";
+  EXPECT_EQ(out.substr(0, out.rfind('\n', out.size() - 2) + 1),
+            head + tiny_figures + "2020-02-29 12:34:56  tiny\n" +
+                tiny_figures + "invalid 0xA000F800   tiny\n" +
+                tiny_figures + "invalid 0xA03D0000   tiny\n" +
+                column(big.size()) + "   >4294967295      --  2020-02-29 12:34:56  big\n");
+  const std::string last = out.substr(out.rfind('\n', out.size() - 2) + 1);
+  EXPECT_EQ(last.substr(0, 26), column(big.size()) + "         70000") << last;  // incompressible is not "wrapped"
+  EXPECT_EQ(last.substr(head.find("name")), "big\n") << last;
+
+  EXPECT_EQ(unpelk({"-l", "missing.plk"}, dir, 1, "unpelk: missing.plk: ").out, "");
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "tools/unpelk/listing.h"
 #include "tools/unpelk/output_file.h"
 #include "tools/unpelk/stored_name.h"
+#include "tools/unpelk/target_check.h"
 
 namespace pelk {
 namespace {
@@ -28,6 +29,7 @@ constexpr uint64_t default_name_max = 255;
 struct opened_container {
   int fd = -1;
   uint64_t file_size = 0;
+  file_identity identity{};
   byte_source source;
   container_header header;
 
@@ -57,6 +59,7 @@ bool open_container(const std::string& path, opened_container& container) {
     return false;
   }
   container.file_size = static_cast<uint64_t>(info.st_size);
+  container.identity = {info.st_dev, info.st_ino};
   container.source.read = read_descriptor;
   container.source.context = &container.fd;
   const std::string problem = read_container_header(container.source, container.header);
@@ -109,7 +112,9 @@ std::string stored_target(const std::string& path, const container_header& heade
 }  // namespace
 
 void report(const std::string& file, const std::string& reason) {
-  std::fprintf(stderr, "unpelk: %s: %s\n", file.c_str(), reason.c_str());
+  // The file name may be a stored name or a hostile name given on the
+  // command line (unpelk -t *.plk); either must not reach the terminal raw.
+  std::fprintf(stderr, "unpelk: %s: %s\n", printable(file).c_str(), reason.c_str());
 }
 
 bool restore_container(const std::string& path, const std::string& target, bool overwrite,
@@ -119,9 +124,9 @@ bool restore_container(const std::string& path, const std::string& target, bool 
   const std::string final_path = target.empty() ? stored_target(path, container.header) : target;
   if (final_path.empty()) return false;
 
-  struct stat existing;
-  if (!overwrite && ::lstat(final_path.c_str(), &existing) == 0) {
-    report(final_path, "already exists (use -f to overwrite)");
+  const std::string refusal = target_refusal(final_path, container.identity, overwrite);
+  if (!refusal.empty()) {
+    report(final_path, refusal);
     return false;
   }
   output_file output;
@@ -155,9 +160,11 @@ bool test_container(const std::string& path, inflater& state) {
   return open_container(path, container) && decode_into(path, container, state, nullptr, "");
 }
 
-bool list_container(const std::string& path, int current_year) {
+bool list_container(const std::string& path, int current_year, bool& heading_printed) {
   opened_container container;
   if (!open_container(path, container)) return false;
+  if (!heading_printed) std::printf("%s\n", list_heading().c_str());
+  heading_printed = true;
   std::printf("%s\n", list_line(container.header, container.file_size, current_year).c_str());
   return true;
 }

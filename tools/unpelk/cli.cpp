@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "tools/unpelk/actions.h"
-#include "tools/unpelk/listing.h"
-#include "tools/unpelk/output_file.h"
+#include "tools/unpelk/cleanup_signals.h"
+#include "tools/unpelk/stored_name.h"
 
 namespace pelk {
 namespace {
@@ -34,7 +34,7 @@ constexpr const char help_text[] =
     "  -c           write the restored data to standard output\n"
     "  -t           test: decode and check the CRC-32 and the size, write nothing\n"
     "  -l           list the stored name, sizes, ratio and time stamp\n"
-    "  -f           overwrite an existing file\n"
+    "  -f           overwrite an existing regular file\n"
     "  -h           show this help\n"
     "\n"
     "Exit status: 0 when all went well, 1 after an error, 2 after a usage error.\n";
@@ -78,12 +78,18 @@ std::string parse(int argc, char** argv, options& parsed) {
           mode_given = true;
           parsed.chosen = static_cast<mode>(letter);
           break;
-        default: return std::string("unknown option -") + letter;
+        default: return "unknown option -" + printable(std::string_view(&letter, 1));
       }
     }
   }
   if (parsed.help) return "";
   if (parsed.operands.empty()) return "no container given";
+  // An empty operand is what a script passes for an unset variable; taken
+  // as "no target" it would restore under the stored name instead, and -f
+  // would replace whatever file has that name.
+  for (const std::string& operand : parsed.operands) {
+    if (operand.empty()) return "an empty file name was given";
+  }
   if (parsed.chosen == mode::restore && parsed.operands.size() > 2) {
     return "too many operands: give one container and at most one target";
   }
@@ -124,8 +130,8 @@ int unpelk_main(int argc, char** argv) {
       break;
     case mode::list: {
       const int year = current_year();
-      std::printf("%s\n", list_heading().c_str());
-      for (const std::string& path : parsed.operands) all_ok &= list_container(path, year);
+      bool heading_printed = false;
+      for (const std::string& path : parsed.operands) all_ok &= list_container(path, year, heading_printed);
       break;
     }
   }

@@ -1,12 +1,98 @@
 // The -l listing: see listing.h.
+//
+// Columns, each of a fixed width:
+//
+//     compressed  uncompressed   ratio  date       time      name
+//          54433        152089   64.2%  2026-12-08 17:24:30  report.txt
+//             21             1  <-999%  invalid 0xFFFF0000   a
+//     5000000000   >4294967295      --  2026-12-08 17:24:30  big.iso
+//
+// The ratio (space saved) is "%5.1f%%" down to -99.9%, then whole percent
+// down to -999%, then "<-999%": a 1-byte file in a 20-byte container loses
+// thousands of percent, and no wider figure may push the later columns.
+//
+// The size field holds the length modulo 2^32, so a source of 4 GiB or more
+// shows only its remainder. That is detectable in one direction only. pelk
+// keeps the smallest of the stored, fixed-code and dynamic-code forms of a
+// block, and fixed codes never spend more than 9 bits on a byte (a literal
+// of 144-255; a copy costs less per byte), plus a few bits per block of
+// thousands of bytes. So a stream longer than a generous 10 bits a byte of
+// the size field plus 64 bytes cannot hold that few bytes: the source is
+// larger by a multiple of 4 GiB (or the container is damaged, which only
+// -t can tell). Such a line shows the uncompressed size as ">4294967295"
+// and the ratio as "--". A wrapped size whose remainder is large enough to
+// explain the stream cannot be told from an honest one without decoding,
+// and is listed as the header says.
 #include "tools/unpelk/listing.h"
 
 #include <cinttypes>
 #include <cstdio>
 
+#include "container/container_format.h"
 #include "tools/unpelk/stored_name.h"
 
 namespace pelk {
+namespace {
+
+constexpr uint64_t fixed_header_size = fixed_header_bytes + 4;  // ... and the size field
+constexpr uint64_t trailer_size = 4;
+
+bool is_leap(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+int days_in_month(int year, int month) {
+  constexpr int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return month == 2 && is_leap(year) ? 29 : days[month - 1];
+}
+
+// Whether the deflate stream is too long to hold only size_field bytes.
+bool size_field_wrapped(const container_header& header, uint64_t compressed_size) {
+  const uint64_t header_size = fixed_header_size + (header.has_name ? header.name_length + 1 : 0);
+  const uint64_t framing = header_size + trailer_size;
+  const uint64_t stream_size = compressed_size > framing ? compressed_size - framing : 0;
+  const uint64_t size = header.size_field;
+  return stream_size > size + size / 4 + 64;
+}
+
+// Integer division rounded to the nearest, halves away from zero.
+int64_t rounded_quotient(int64_t numerator, int64_t denominator) {
+  return (numerator >= 0 ? numerator + denominator / 2 : numerator - denominator / 2) / denominator;
+}
+
+// The space saved, six characters wide; see the top of the file.
+std::string ratio_text(uint64_t compressed_size, uint32_t original_size) {
+  if (original_size == 0) return "--";
+  const auto original = static_cast<int64_t>(original_size);
+  // From 11 times the original the saving is -1000% or worse; below that
+  // the arithmetic stays far inside 64 bits.
+  if (compressed_size >= 11 * static_cast<uint64_t>(original)) return "<-999%";
+  const int64_t saved = 1000 * (original - static_cast<int64_t>(compressed_size));
+  const int64_t tenths = rounded_quotient(saved, original);
+  char text[16];
+  if (tenths >= -999) {
+    std::snprintf(text, sizeof text, "%.1f%%", static_cast<double>(tenths) / 10.0);
+  } else {
+    const int64_t percent = rounded_quotient(saved, 10 * original);
+    if (percent < -999) return "<-999%";
+    std::snprintf(text, sizeof text, "%" PRId64 "%%", percent);
+  }
+  return text;
+}
+
+// Date and time, nineteen characters wide; a stamp that names no real
+// moment is shown with its raw value, as wide as a date.
+std::string stamp_text(uint32_t stamp, int current_year) {
+  const stamp_time t = decode_stamp(stamp, current_year);
+  char text[32];
+  if (is_real_time(t)) {
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
+                  t.second);
+  } else {
+    std::snprintf(text, sizeof text, "invalid 0x%08" PRIX32 " ", stamp);
+  }
+  return text;
+}
+
+}  // namespace
 
 stamp_time decode_stamp(uint32_t stamp, int current_year) {
   auto field = [stamp](int shift, int width) {
@@ -21,18 +107,24 @@ stamp_time decode_stamp(uint32_t stamp, int current_year) {
           field(11, 5), field(5, 6), field(0, 5) * 2};
 }
 
+bool is_real_time(const stamp_time& t) {
+  return t.month >= 1 && t.month <= 12 && t.day <= days_in_month(t.year, t.month) && t.hour <= 23 &&
+         t.minute <= 59 && t.second <= 58;
+}
+
 std::string list_heading() {
   return "  compressed  uncompressed   ratio  date       time      name";
 }
 
 std::string list_line(const container_header& header, uint64_t compressed_size, int current_year) {
-  const stamp_time t = decode_stamp(header.stamp, current_year);
-  const double saving =
-      header.size_field == 0 ? 0.0 : 100.0 * (1.0 - static_cast<double>(compressed_size) / header.size_field);
-  char line[160];
-  std::snprintf(line, sizeof line, "%12" PRIu64 "  %12" PRIu32 "  %5.1f%%  %04d-%02d-%02d %02d:%02d:%02d  ",
-                compressed_size, header.size_field, saving, t.year, t.month, t.day, t.hour, t.minute,
-                t.second);
+  const bool wrapped = size_field_wrapped(header, compressed_size);
+  char uncompressed[16];
+  std::snprintf(uncompressed, sizeof uncompressed, "%" PRIu32, header.size_field);
+  char line[128];
+  std::snprintf(line, sizeof line, "%12" PRIu64 "  %12s  %6s  %s  ", compressed_size,
+                wrapped ? ">4294967295" : uncompressed,
+                wrapped ? "--" : ratio_text(compressed_size, header.size_field).c_str(),
+                stamp_text(header.stamp, current_year).c_str());
   return line + (header.has_name ? printable(header.name) : std::string("(no name)"));
 }
 

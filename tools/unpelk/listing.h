@@ -1,5 +1,8 @@
 // The -l listing: one line per container with its sizes, ratio, decoded
-// time stamp and stored name.
+// time stamp and stored name, in columns that stay aligned whatever the
+// header holds. Listing reads only the header and the container's length;
+// a figure that the header cannot honestly give is shown as unknown rather
+// than computed from a field that is wrong.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +21,10 @@ struct stamp_time {
 // only fixes the year modulo 64; the year shown is the latest with that
 // remainder that is not after current_year.
 stamp_time decode_stamp(uint32_t stamp, int current_year);
+
+// Whether the fields name a real moment: the fields are wide enough for a
+// month 32, a February 31st, an hour 31 or a second 62.
+bool is_real_time(const stamp_time& t);
 
 std::string list_heading();
 

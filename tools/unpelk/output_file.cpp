@@ -8,31 +8,15 @@
 #include "tools/unpelk/output_file.h"
 
 #include <cerrno>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "tools/unpelk/cleanup_signals.h"
+
 namespace pelk {
 namespace {
-
-// The path a signal handler must remove: a fixed buffer, since the handler
-// may only call async-signal-safe functions.
-char pending_path[4096];
-volatile std::sig_atomic_t pending = 0;
-
-void remember_pending(const std::string& path) {
-  if (path.size() >= sizeof pending_path) return;
-  std::memcpy(pending_path, path.c_str(), path.size() + 1);
-  pending = 1;
-}
-
-void on_fatal_signal(int signal_number) {
-  if (pending) ::unlink(pending_path);
-  std::signal(signal_number, SIG_DFL);
-  std::raise(signal_number);
-}
 
 std::string system_reason() { return std::strerror(errno); }
 
@@ -45,12 +29,15 @@ std::string directory_of(const std::string& path) {
 
 std::string create_output(const std::string& final_path, output_file& file) {
   std::string pattern = directory_of(final_path) + ".unpelk-XXXXXX";
+  // A signal between mkstemp() and set_cleanup_path() would leave the
+  // file behind, so none is taken until the file is named for removal.
+  const cleanup_signals_held hold;
   const int fd = ::mkstemp(pattern.data());
   if (fd < 0) return system_reason();
   file.fd = fd;
   file.temp_path = pattern;
   file.final_path = final_path;
-  remember_pending(pattern);
+  set_cleanup_path(pattern);
   return "";
 }
 
@@ -68,7 +55,7 @@ std::string commit_output(output_file& file, bool overwrite) {
     } else if (::link(file.temp_path.c_str(), file.final_path.c_str()) != 0) {
       struct stat existing;
       if (errno == EEXIST || ::lstat(file.final_path.c_str(), &existing) == 0) {
-        failure = "already exists (use -f to overwrite)";
+        failure = already_exists_reason;
       } else {
         // A file system without hard links, and the name is free: rename.
         renamed = ::rename(file.temp_path.c_str(), file.final_path.c_str()) == 0;
@@ -77,7 +64,7 @@ std::string commit_output(output_file& file, bool overwrite) {
     }
   }
   if (!renamed) ::unlink(file.temp_path.c_str());
-  pending = 0;
+  clear_cleanup_path();
   return failure;
 }
 
@@ -85,7 +72,7 @@ void discard_output(output_file& file) {
   if (file.fd >= 0) ::close(file.fd);
   file.fd = -1;
   if (!file.temp_path.empty()) ::unlink(file.temp_path.c_str());
-  pending = 0;
+  clear_cleanup_path();
 }
 
 bool write_to_descriptor(void* descriptor_writer_pointer, const uint8_t* data, size_t size) {
@@ -101,12 +88,6 @@ bool write_to_descriptor(void* descriptor_writer_pointer, const uint8_t* data, s
     size -= static_cast<size_t>(written);
   }
   return true;
-}
-
-void install_cleanup_handlers() {
-  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
-    std::signal(signal_number, on_fatal_signal);
-  }
 }
 
 }  // namespace pelk

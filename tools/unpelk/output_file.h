@@ -11,6 +11,9 @@
 
 namespace pelk {
 
+// Why a name that is taken is not replaced without -f.
+inline constexpr const char already_exists_reason[] = "already exists (use -f to overwrite)";
+
 struct output_file {
   int fd = -1;
   std::string temp_path;
@@ -40,9 +43,5 @@ struct descriptor_writer {
   int write_errno = 0;
 };
 bool write_to_descriptor(void* descriptor_writer_pointer, const uint8_t* data, size_t size);
-
-// Removes the pending temporary file when the process is ended by SIGINT,
-// SIGTERM, SIGHUP or SIGPIPE.
-void install_cleanup_handlers();
 
 }  // namespace pelk

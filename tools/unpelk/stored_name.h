@@ -15,7 +15,10 @@ namespace pelk {
 // name_max bytes long; else why it may not be used.
 const char* unsafe_name_reason(std::string_view name, uint64_t full_length, uint64_t name_max);
 
-// The bytes with control characters, DEL and backslash written as \xNN.
+// Untrusted bytes (a stored name, a file name from the command line) as
+// text safe for a terminal: valid, printable UTF-8 as itself, and control
+// characters (C0, DEL, C1), bidirectional controls, bytes that are not
+// UTF-8 and the backslash written as \xNN, one per byte.
 std::string printable(std::string_view bytes);
 
 }  // namespace pelk
