@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "container/crc32.h"
-#include "container/file_io.h"
+#include "common/crc32.h"
+#include "common/file_io.h"
 #include "engine/block_flush.h"
 #include "engine/engine.h"
 #include "engine/match_finder.h"

@@ -22,10 +22,10 @@
 #include <string>
 #include <vector>
 
-#include "tools/unpelk/byte_source.h"
-#include "container/crc32.h"
-#include "tools/unpelk/container_reader.h"
-#include "tools/unpelk/inflate.h"
+#include "inflate/byte_source.h"
+#include "common/crc32.h"
+#include "container/container_reader.h"
+#include "inflate/inflate.h"
 
 namespace {
 
@@ -52,15 +52,15 @@ struct counting_sink {
   uint64_t size = 0;
   uint32_t crc = 0;
 };
-bool count_bytes(void* context, const uint8_t*, size_t size) {
+int count_bytes(void* context, const uint8_t*, size_t size) {
   static_cast<counting_sink*>(context)->size += size;
-  return true;
+  return 0;
 }
-bool crc_bytes(void* context, const uint8_t* data, size_t size) {
+int crc_bytes(void* context, const uint8_t* data, size_t size) {
   auto& sink = *static_cast<counting_sink*>(context);
   sink.size += size;
   sink.crc = pelk::crc32_extend(sink.crc, data, size);
-  return true;
+  return 0;
 }
 
 double seconds_since(std::chrono::steady_clock::time_point start) {
@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
     pelk::memory_input header_input{container.data(), container.size()};
     pelk::byte_source header_source{pelk::read_memory, &header_input};
     pelk::container_header header;
-    if (source.empty() || container.empty() || !pelk::read_container_header(header_source, header).empty()) {
+    if (source.empty() || container.empty() || pelk::read_container_header(header_source, header).fault != pelk::container_fault::none) {
       std::printf("%-10s cannot be read or compressed\n", name.c_str());
       status = 1;
       continue;
@@ -124,10 +124,10 @@ int main(int argc, char** argv) {
       pelk::byte_source full_source{pelk::read_memory, &full};
       pelk::container_header h;
       counting_sink crc_counted;
-      const bool header_ok = pelk::read_container_header(full_source, h).empty();
+      const bool header_ok = pelk::read_container_header(full_source, h).fault == pelk::container_fault::none;
       const pelk::body_check check = pelk::read_container_body(full_source, *state, {crc_bytes, &crc_counted}, h);
       checked.push_back(seconds_since(start));
-      correct &= header_ok && check.problem.empty() && !check.write_failed;
+      correct &= header_ok && check.fault == pelk::container_fault::none;
 
       start = std::chrono::steady_clock::now();
       size_t produced = 0;

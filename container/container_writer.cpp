@@ -7,7 +7,7 @@
 
 #include "container/container.h"
 #include "container/container_format.h"
-#include "container/crc32.h"
+#include "common/crc32.h"
 
 namespace pelk {
 namespace {

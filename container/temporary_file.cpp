@@ -2,15 +2,21 @@
 //
 // One temporary file at a time is registered for removal. Its path sits in
 // a fixed buffer, since a signal handler may only call async-signal-safe
-// functions (unlink, sigaction, raise) and must not touch a std::string
-// that the interrupted code may be changing.
+// functions and must not touch a std::string the interrupted code may be
+// changing; the path is only ever set with the handled signals blocked, so
+// the handler never sees it half-written.
+//
+// The handler does three things: unlink() the file, put back the default
+// action with sigaction(), and raise() the signal again. The signal is
+// blocked while its handler runs, so the raised copy is delivered as the
+// handler returns and ends the process the default way: the parent's wait
+// status names the signal, and a core is dumped where the default action
+// dumps one. Every handled signal is blocked during the handler, so a
+// second one cannot interrupt the removal half-way.
 #include "container/temporary_file.h"
 
-#include <atomic>
 #include <cerrno>
-#include <climits>
 #include <csignal>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -19,44 +25,74 @@
 namespace pelk {
 namespace {
 
-char pending_path[PATH_MAX + 1];
+// Every signal whose default action ends the process, except SIGKILL and
+// SIGSTOP, which cannot be caught. The real-time signals are added at run
+// time: SIGRTMIN is not a constant everywhere.
+constexpr int fatal_signals[] = {
+    SIGHUP,  SIGINT,  SIGQUIT, SIGILL,  SIGTRAP, SIGABRT,   SIGBUS,  SIGFPE,  SIGUSR1, SIGSEGV,
+    SIGUSR2, SIGPIPE, SIGALRM, SIGTERM, SIGXCPU, SIGVTALRM, SIGPROF, SIGXFSZ, SIGSYS,
+#ifdef SIGPOLL
+    SIGPOLL,
+#endif
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+};
+
+char pending_path[4096];
 volatile std::sig_atomic_t pending = 0;
 
-// What each signal did before ours was installed, so it can go on to do
-// that once the temporary file is gone.
-struct sigaction previous_actions[NSIG];
-
-void register_pending(const std::string& path) {
-  // A longer path could not have been created in the first place.
-  if (path.size() >= sizeof pending_path) return;
-  std::memcpy(pending_path, path.c_str(), path.size() + 1);
-  std::atomic_signal_fence(std::memory_order_seq_cst);  // the path is whole before it is pending
-  pending = 1;
-}
+// The signals handled here; empty until the handlers are installed.
+sigset_t handled;
+bool installed = false;
 
 void on_fatal_signal(int signal_number) {
-  const int saved_errno = errno;
-  remove_pending_temporary();
-  // Re-raised with the earlier action restored: the process ends the way
-  // the signal would have ended it (the status shows the signal), or a
-  // sanitizer's handler reports it. The signal is blocked while this runs,
-  // so it arrives once this returns.
-  ::sigaction(signal_number, &previous_actions[signal_number], nullptr);
+  if (pending) ::unlink(pending_path);
+  struct sigaction default_action {};
+  default_action.sa_handler = SIG_DFL;
+  sigemptyset(&default_action.sa_mask);
+  ::sigaction(signal_number, &default_action, nullptr);
   ::raise(signal_number);
-  errno = saved_errno;
 }
 
-// Signals whose default action does not end the process, and the two that
-// cannot be caught.
-bool leaves_process_running(int signal_number) {
-  switch (signal_number) {
-    case SIGCHLD: case SIGCONT: case SIGSTOP: case SIGTSTP: case SIGTTIN: case SIGTTOU:
-    case SIGURG: case SIGWINCH: case SIGKILL:
-      return true;
-    default:
-      return false;
-  }
+// Only a signal whose disposition is still the default gets the handler: one
+// ignored at the start (nohup's SIGHUP) stays ignored, and a handler already
+// in place (a sanitizer's) is left alone.
+void install_one(int signal_number, const struct sigaction& action) {
+  struct sigaction current {};
+  if (::sigaction(signal_number, nullptr, &current) != 0) return;
+  const bool is_default = (current.sa_flags & SA_SIGINFO) == 0 && current.sa_handler == SIG_DFL;
+  if (!is_default) return;
+  if (::sigaction(signal_number, &action, nullptr) == 0) sigaddset(&handled, signal_number);
 }
+
+template <class Each>
+void for_each_fatal_signal(Each each) {
+  for (const int signal_number : fatal_signals) each(signal_number);
+#ifdef SIGRTMIN
+  for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX; ++signal_number) each(signal_number);
+#endif
+}
+
+// Holds back the handled signals while it lives, so that creating a file and
+// naming it for removal happen as one step a signal cannot split.
+class signals_held {
+ public:
+  signals_held() {
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_BLOCK, installed ? &handled : &none, &previous_);
+  }
+  ~signals_held() { ::sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+  signals_held(const signals_held&) = delete;
+  signals_held& operator=(const signals_held&) = delete;
+
+ private:
+  sigset_t previous_;
+};
 
 int close_checked(temporary_file& file) {
   const int result = ::close(file.fd);
@@ -73,16 +109,14 @@ std::string directory_of(const std::string& path) {
 
 int create_temporary(const std::string& final_path, const char* program, temporary_file& file) {
   std::string pattern = directory_of(final_path) + "." + program + "-XXXXXX";
-  // Signals wait while the file is created and registered: one arriving in
-  // between would leave a file nobody removes.
-  sigset_t all, before;
-  sigfillset(&all);
-  ::sigprocmask(SIG_BLOCK, &all, &before);
+  const signals_held hold;
   const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-  const int error = fd < 0 ? errno : 0;
-  if (fd >= 0) register_pending(pattern);
-  ::sigprocmask(SIG_SETMASK, &before, nullptr);
-  if (fd < 0) return error;
+  if (fd < 0) return errno;
+  // A longer path could not have been created in the first place.
+  if (pattern.size() < sizeof pending_path) {
+    std::memcpy(pending_path, pattern.c_str(), pattern.size() + 1);
+    pending = 1;
+  }
   file.fd = fd;
   file.temp_path = pattern;
   file.final_path = final_path;
@@ -133,18 +167,13 @@ void remove_pending_temporary() {
 }
 
 void install_signal_cleanup() {
-  struct sigaction ours {};
-  ours.sa_handler = on_fatal_signal;
-  sigfillset(&ours.sa_mask);  // no second signal interrupts the removal
-  for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
-    if (leaves_process_running(signal_number)) continue;
-    struct sigaction current;
-    // Numbers the C library keeps for itself fail here and are skipped.
-    if (::sigaction(signal_number, nullptr, &current) != 0) continue;
-    if (current.sa_handler == SIG_IGN) continue;
-    previous_actions[signal_number] = current;
-    ::sigaction(signal_number, &ours, nullptr);
-  }
+  sigemptyset(&handled);
+  installed = true;
+  struct sigaction action {};
+  action.sa_handler = on_fatal_signal;
+  sigemptyset(&action.sa_mask);
+  for_each_fatal_signal([&](int signal_number) { sigaddset(&action.sa_mask, signal_number); });
+  for_each_fatal_signal([&](int signal_number) { install_one(signal_number, action); });
 }
 
 }  // namespace pelk

@@ -46,9 +46,11 @@ void discard_temporary(temporary_file& file);
 void remove_pending_temporary();
 
 // Makes every signal whose default action ends the process remove the
-// registered temporary file first, then take its course. Signals ignored
-// when the program started stay ignored (nohup), and a handler already in
-// place (a sanitizer's) still runs afterwards.
+// registered temporary file first, then take its course: a restore killed
+// by ^C, kill, a file-size limit (SIGXFSZ), a CPU limit, an alarm or a
+// stray SIGUSR1 leaves nothing behind. Signals ignored when the program
+// started stay ignored (nohup), and a handler already in place (a
+// sanitizer's) is left alone.
 void install_signal_cleanup();
 
 }  // namespace pelk

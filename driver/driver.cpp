@@ -22,7 +22,7 @@
 #include <unistd.h>
 
 #include "container/container.h"
-#include "container/file_io.h"
+#include "common/file_io.h"
 #include "container/stamp.h"
 #include "container/temporary_file.h"
 #include "engine/engine.h"

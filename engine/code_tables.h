@@ -24,11 +24,6 @@ inline constexpr int dist_extra_bits[dist_symbols] = {
 inline constexpr int clen_extra_bits[clen_symbols] = {
     0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 3, 7};
 
-// The order in which the code-length code's own lengths are sent: the
-// likeliest to be used first, so trailing unused ones can be left off.
-inline constexpr uint8_t clen_order[clen_symbols] = {
-    16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
-
 // --- Maps from a match to its codes -----------------------------------------
 //
 // Lengths: len_to_code[length - 3] is the length code index. Distances:

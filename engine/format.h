@@ -1,14 +1,13 @@
-// The numbers of the deflate format (RFC 1951) and of this engine's window,
-// each stated once. Everything else in the engine refers to these names.
+// The numbers of this engine's window, hash chains and blocks, each stated
+// once, beside those of the format itself. Everything else in the engine
+// refers to these names.
 #pragma once
 
 #include <cstdint>
 
-namespace pelk {
+#include "common/deflate_format.h"
 
-// --- Matches ----------------------------------------------------------------
-inline constexpr uint32_t min_match = 3;    // shortest string deflate can copy
-inline constexpr uint32_t max_match = 258;  // longest string one match copies
+namespace pelk {
 
 // --- Window -----------------------------------------------------------------
 // The window holds two halves; a slide moves the upper half down over the
@@ -37,27 +36,7 @@ inline constexpr uint32_t hash_size = 1u << hash_bits;
 inline constexpr uint32_t hash_mask = hash_size - 1;
 inline constexpr uint32_t hash_shift = 5;  // three shifts push a byte out of 15 bits
 
-// --- Alphabets --------------------------------------------------------------
-inline constexpr int literal_count = 256;
-inline constexpr int end_of_block = 256;
-inline constexpr int length_codes = 29;
-inline constexpr int lit_symbols = literal_count + 1 + length_codes;  // 286 sent
-inline constexpr int fixed_lit_symbols = 288;  // the fixed code also defines 286, 287
-inline constexpr int dist_symbols = 30;
-inline constexpr int clen_symbols = 19;
-inline constexpr int max_code_bits = 15;      // literal/length and distance codes
-inline constexpr int max_clen_code_bits = 7;  // code-length code: 3-bit fields
-
-// Code-length alphabet: repeat codes
-inline constexpr int repeat_previous = 16;    // previous length 3-6 times
-inline constexpr int repeat_zero_short = 17;  // zero 3-10 times
-inline constexpr int repeat_zero_long = 18;   // zero 11-138 times
-
 // --- Blocks -----------------------------------------------------------------
-inline constexpr int block_stored = 0;
-inline constexpr int block_fixed = 1;
-inline constexpr int block_dynamic = 2;
-
 // A block holds at most this many symbols; one more would let a frequency
 // sum (with the end-of-block code) overflow 16 bits.
 inline constexpr uint32_t symbol_buffer_size = 32768;

@@ -10,8 +10,8 @@
 #include <ctime>
 
 #include "container/container.h"
-#include "container/crc32.h"
-#include "container/file_io.h"
+#include "common/crc32.h"
+#include "common/file_io.h"
 #include "container/stamp.h"
 #include "driver/driver.h"
 #include "engine/bit_writer.h"

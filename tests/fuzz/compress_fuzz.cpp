@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "container/container.h"
-#include "container/file_io.h"
+#include "common/file_io.h"
 
 namespace {
 

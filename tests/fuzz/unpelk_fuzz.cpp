@@ -13,13 +13,14 @@
 #include <libdeflate.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
 
-#include "tools/unpelk/byte_source.h"
-#include "tools/unpelk/container_reader.h"
-#include "tools/unpelk/inflate.h"
+#include "container/container_reader.h"
+#include "inflate/byte_source.h"
+#include "inflate/inflate.h"
 
 namespace {
 
@@ -29,11 +30,11 @@ void check(bool ok) {
   if (!ok) std::abort();
 }
 
-bool collect(void* context, const uint8_t* data, size_t size) {
+int collect(void* context, const uint8_t* data, size_t size) {
   auto& out = *static_cast<std::vector<uint8_t>*>(context);
-  if (out.size() + size > output_cap) return false;
+  if (out.size() + size > output_cap) return ENOSPC;
   out.insert(out.end(), data, data + size);
-  return true;
+  return 0;
 }
 
 // Decodes stream with both inflaters and compares them.
@@ -79,9 +80,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     pelk::container_header header;
     static std::vector<uint8_t> out;
     out.clear();
-    if (pelk::read_container_header(source, header).empty()) {
+    if (pelk::read_container_header(source, header).fault == pelk::container_fault::none) {
       const pelk::body_check body = pelk::read_container_body(source, *state, {collect, &out}, header);
-      check(!body.problem.empty() || body.write_failed || out.size() % (uint64_t{1} << 32) == header.size_field);
+      check(body.fault != pelk::container_fault::none || out.size() % (uint64_t{1} << 32) == header.size_field);
     }
   } else if (mode == 1) {
     compare_with_libdeflate(*state, data, size, chunk, nullptr);

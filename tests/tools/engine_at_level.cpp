@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 #include "container/container.h"
-#include "container/file_io.h"
+#include "common/file_io.h"
 #include "engine/match_finder.h"
 
 int main(int argc, char** argv) {

@@ -8,17 +8,17 @@
 
 #include <cstring>
 
+#include "common/crc32.h"
+#include "inflate/inflate.h"
 #include "tests/support/test_support.h"
-#include "container/crc32.h"
-#include "tools/unpelk/inflate.h"
 #include "tools/unpelk/listing.h"
 
 namespace pelk::test {
 namespace {
 
-bool append(void* out, const uint8_t* data, size_t size) {
+int append(void* out, const uint8_t* data, size_t size) {
   static_cast<bytes*>(out)->insert(static_cast<bytes*>(out)->end(), data, data + size);
-  return true;
+  return 0;
 }
 
 // Stretches of words (near and far matches), random bytes (stored blocks)
@@ -48,11 +48,12 @@ TEST_P(InflateLibdeflateStream, DecodesToTheExactInputAndStopsAtItsEnd) {
   stream.insert(stream.end(), {0xC0, 0xFF, 0xEE});  // what follows the stream must stay unread
 
   for (const bool portable : {false, true}) {
-    use_portable_fast_loop(portable);
+    const inflater_ptr state = make_inflater();
+    use_portable_fast_loop(*state, portable);
     memory_input memory{stream.data(), stream.size(), chunk};
     byte_source source{read_memory, &memory};
     bytes output;
-    const inflate_result result = inflate_stream(*make_inflater(), source, {append, &output});
+    const inflate_result result = inflate_stream(*state, source, {append, &output});
     ASSERT_EQ(result.status, inflate_status::ok) << result.detail;
     EXPECT_TRUE(output == input);
     EXPECT_EQ(position(source), stream.size() - 3);

@@ -13,8 +13,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "tools/unpelk/byte_source.h"
-#include "tools/unpelk/container_reader.h"
+#include "common/file_io.h"
+#include "container/container_reader.h"
+#include "inflate/byte_source.h"
 #include "tools/unpelk/listing.h"
 #include "tools/unpelk/output_file.h"
 #include "tools/unpelk/stored_name.h"
@@ -62,29 +63,29 @@ bool open_container(const std::string& path, opened_container& container) {
   container.identity = {info.st_dev, info.st_ino};
   container.source.read = read_descriptor;
   container.source.context = &container.fd;
-  const std::string problem = read_container_header(container.source, container.header);
-  if (!problem.empty()) {
-    report(path, problem);
+  const container_problem problem = read_container_header(container.source, container.header);
+  if (problem.fault != container_fault::none) {
+    report(path, problem.text);
     return false;
   }
   return true;
 }
 
-bool discard_bytes(void*, const uint8_t*, size_t) { return true; }
+int discard_bytes(void*, const uint8_t*, size_t) { return 0; }
 
-// Decodes the open container into sink; reports a fault of the container,
-// or a failed write against output_name.
-bool decode_into(const std::string& path, opened_container& container, inflater& state,
-                 descriptor_writer* writer, const std::string& output_name) {
-  const output_sink sink = writer != nullptr ? output_sink{write_to_descriptor, writer}
-                                             : output_sink{discard_bytes, nullptr};
+// Decodes the open container into the file open as *output_fd, or nowhere
+// when that is null; reports a fault of the container, or a failed write
+// against output_name.
+bool decode_into(const std::string& path, opened_container& container, inflater& state, int* output_fd,
+                 const std::string& output_name) {
+  const byte_sink sink = output_fd != nullptr ? byte_sink{write_descriptor, output_fd} : byte_sink{discard_bytes, nullptr};
   const body_check check = read_container_body(container.source, state, sink, container.header);
-  if (check.write_failed) {
-    report(output_name, std::string("write error: ") + std::strerror(writer->write_errno));
+  if (check.fault == container_fault::write_failed) {
+    report(output_name, std::string("write error: ") + std::strerror(check.write_error));
     return false;
   }
-  if (!check.problem.empty()) {
-    report(path, check.problem);
+  if (check.fault != container_fault::none) {
+    report(path, check.text);
     return false;
   }
   return true;
@@ -129,15 +130,14 @@ bool restore_container(const std::string& path, const std::string& target, bool 
     report(final_path, refusal);
     return false;
   }
-  output_file output;
+  temporary_file output;
   const std::string failure = create_output(final_path, output);
   if (!failure.empty()) {
     report(final_path, "cannot create a temporary file beside it: " + failure);
     return false;
   }
-  descriptor_writer writer{output.fd};
-  if (!decode_into(path, container, state, &writer, final_path)) {
-    discard_output(output);
+  if (!decode_into(path, container, state, &output.fd, final_path)) {
+    discard_temporary(output);
     return false;
   }
   const std::string commit_failure = commit_output(output, overwrite);
@@ -151,8 +151,8 @@ bool restore_container(const std::string& path, const std::string& target, bool 
 bool write_container_to_stdout(const std::string& path, inflater& state) {
   opened_container container;
   if (!open_container(path, container)) return false;
-  descriptor_writer writer{STDOUT_FILENO};
-  return decode_into(path, container, state, &writer, "standard output");
+  int standard_output = STDOUT_FILENO;
+  return decode_into(path, container, state, &standard_output, "standard output");
 }
 
 bool test_container(const std::string& path, inflater& state) {

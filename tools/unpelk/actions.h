@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "tools/unpelk/inflate.h"
+#include "inflate/inflate.h"
 
 namespace pelk {
 

@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "container/temporary_file.h"
 #include "tools/unpelk/actions.h"
-#include "tools/unpelk/cleanup_signals.h"
 #include "tools/unpelk/stored_name.h"
 
 namespace pelk {
@@ -113,7 +113,7 @@ int unpelk_main(int argc, char** argv) {
     return exit_ok;
   }
 
-  install_cleanup_handlers();
+  install_signal_cleanup();
   const inflater_ptr state = make_inflater();
   bool all_ok = true;
   switch (parsed.chosen) {

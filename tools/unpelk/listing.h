@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "tools/unpelk/container_reader.h"
+#include "container/container_reader.h"
 
 namespace pelk {
 

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "tools/unpelk/decode_table.h"
+#include "inflate/decode_table.h"
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #define PELK_X86_BMI2 1

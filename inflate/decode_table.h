@@ -35,7 +35,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "engine/format.h"
+#include "common/deflate_format.h"
 
 namespace pelk {
 

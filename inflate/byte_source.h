@@ -12,13 +12,11 @@
 #include <cstdint>
 #include <memory>
 
+#include "common/stream_io.h"
+
 namespace pelk {
 
 inline constexpr size_t input_buffer_size = 128 * 1024;
-
-// Reads up to capacity bytes into buffer: the count, 0 at the end of the
-// input, -1 on failure (errno set).
-using read_function = ptrdiff_t (*)(void* context, uint8_t* buffer, size_t capacity);
 
 struct byte_source {
   read_function read = nullptr;
@@ -43,10 +41,7 @@ bool exhausted(byte_source& source);
 
 inline uint64_t position(const byte_source& source) { return source.offset + source.pos; }
 
-// Sources over a file descriptor and over bytes in memory (tests, fuzzing,
-// benchmarks); the memory source hands out at most `chunk` bytes per read.
-ptrdiff_t read_descriptor(void* fd_pointer, uint8_t* buffer, size_t capacity);
-
+// A source over bytes in memory; it hands out at most `chunk` bytes per read.
 struct memory_input {
   const uint8_t* data;
   size_t size;

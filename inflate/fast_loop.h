@@ -7,8 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "engine/format.h"
-#include "tools/unpelk/inflate_inline.h"
+#include "common/deflate_format.h"
+#include "inflate/inflate_inline.h"
 
 namespace pelk {
 
@@ -29,7 +29,11 @@ inline constexpr size_t fast_out_margin = 2 + max_match + copy_overshoot;
 // Decodes symbols until the block ends, a code is invalid or a distance
 // reaches before out_start, or `in` passes in_limit or `out` reaches
 // out_limit (checked once per match or three literals).
-fast_exit run_fast_loop(fast_state& state, const uint8_t* in_limit, uint8_t* out_limit,
-                        const uint8_t* out_start, const uint32_t* litlen, const uint32_t* dist);
+using fast_loop_function = fast_exit (*)(fast_state& state, const uint8_t* in_limit, uint8_t* out_limit,
+                                         const uint8_t* out_start, const uint32_t* litlen, const uint32_t* dist);
+
+// The loop in the form that uses the processor's bit-manipulation
+// instructions where it has them, or the portable one regardless.
+fast_loop_function choose_fast_loop(bool portable);
 
 }  // namespace pelk

@@ -1,5 +1,5 @@
 // Files as sources and sinks: see file_io.h.
-#include "container/file_io.h"
+#include "common/file_io.h"
 
 #include <cerrno>
 #include <sys/types.h>

@@ -1,10 +1,9 @@
 // Buffered input: see byte_source.h.
-#include "tools/unpelk/byte_source.h"
+#include "inflate/byte_source.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <unistd.h>
 
 namespace pelk {
 
@@ -39,14 +38,6 @@ int next_byte(byte_source& source) {
 
 bool exhausted(byte_source& source) {
   return source.pos == source.end && !refill(source);
-}
-
-ptrdiff_t read_descriptor(void* fd_pointer, uint8_t* buffer, size_t capacity) {
-  const int fd = *static_cast<int*>(fd_pointer);
-  for (;;) {
-    const ssize_t got = ::read(fd, buffer, capacity);
-    if (got >= 0 || errno != EINTR) return got;
-  }
 }
 
 ptrdiff_t read_memory(void* memory_input_pointer, uint8_t* buffer, size_t capacity) {

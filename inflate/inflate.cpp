@@ -26,14 +26,15 @@
 // the output has room for a whole step behind the chunk, so it checks no
 // bounds per symbol. Near the end of the input every symbol goes through
 // the careful path, which refills byte by byte and checks everything.
-#include "tools/unpelk/inflate.h"
+#include "inflate/inflate.h"
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
-#include "tools/unpelk/decode_table.h"
-#include "tools/unpelk/fast_loop.h"
-#include "tools/unpelk/inflate_inline.h"
+#include "inflate/decode_table.h"
+#include "inflate/fast_loop.h"
+#include "inflate/inflate_inline.h"
 
 namespace pelk {
 
@@ -48,8 +49,6 @@ constexpr size_t in_margin = fast_in_margin;
 static_assert(fast_out_margin >= max_match + copy_overshoot, "the careful path writes one match past the chunk");
 static_assert(chunk_size >= history_size, "a flush must leave whole history behind it");
 
-constexpr uint8_t code_length_order[clen_symbols] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
-                                                     11, 4,  12, 3, 13, 2, 14, 1, 15};
 
 }  // namespace
 
@@ -58,12 +57,15 @@ struct inflater {
   uint32_t dist[dist_table_size];
   uint32_t clen[clen_table_size];
   bool tables_hold_fixed = false;  // the fixed code survives from an earlier block
+  fast_loop_function fast_loop = choose_fast_loop(false);
   uint8_t window[window_size];
 };
 
 void inflater_deleter::operator()(inflater* state) const { delete state; }
 
-inflater_ptr make_inflater() { return inflater_ptr(new inflater); }
+inflater_ptr make_inflater() { return inflater_ptr(new (std::nothrow) inflater); }
+
+void use_portable_fast_loop(inflater& state, bool portable) { state.fast_loop = choose_fast_loop(portable); }
 
 namespace {
 
@@ -72,7 +74,7 @@ enum class step : uint8_t { more, block_end, failed };
 struct decoder {
   inflater& state;
   byte_source& source;
-  output_sink sink;
+  byte_sink sink;
   uint64_t bits = 0;
   uint32_t bit_count = 0;
   uint32_t phantom = 0;  // zero bytes fed after the input ended
@@ -83,6 +85,7 @@ struct decoder {
   uint64_t flushed_total = 0;
   inflate_status status = inflate_status::ok;
   const char* detail = "";
+  int write_error = 0;
 
   uint8_t* window() { return state.window; }
   uint8_t* out_limit() { return state.window + history_size + chunk_size; }
@@ -170,7 +173,8 @@ struct decoder {
     if (size == 0) return true;
     flushed_total += size;
     unflushed = out;
-    return sink.write(sink.context, out - size, size);
+    write_error = sink.write(sink.context, out - size, size);
+    return write_error == 0;
   }
 
   // Sends the chunk to the sink and keeps its last 32 KiB as history.
@@ -236,7 +240,7 @@ struct decoder {
     uint8_t lengths[litlen_table_symbols + dist_table_symbols] = {};
     for (int i = 0; i < clen_count; ++i) {
       if (bit_count < 3) need_bits();
-      lengths[code_length_order[i]] = static_cast<uint8_t>(bits & 7);
+      lengths[clen_order[i]] = static_cast<uint8_t>(bits & 7);
       drop(3);
     }
     if (!build_decode_table(state.clen, clen_main_bits, lengths, clen_symbols, clen_symbol_info.data())) {
@@ -290,7 +294,7 @@ struct decoder {
   // The hot loop, on local copies of the state.
   step fast_symbols() {
     fast_state fast{bits, bit_count, in, out};
-    const fast_exit exit = run_fast_loop(fast, in_end - in_margin, out_limit(), window(), state.litlen, state.dist);
+    const fast_exit exit = state.fast_loop(fast, in_end - in_margin, out_limit(), window(), state.litlen, state.dist);
     bits = fast.bits;
     bit_count = fast.bit_count & 63;
     in = fast.in;
@@ -388,13 +392,13 @@ struct decoder {
     }
     // A damaged stream's last chunk is not worth delivering: it is known bad.
     if (status == inflate_status::ok && !flush_all()) fail(inflate_status::write_failed);
-    return {status, detail, flushed_total};
+    return {status, detail, flushed_total, write_error};
   }
 };
 
 }  // namespace
 
-inflate_result inflate_stream(inflater& state, byte_source& source, output_sink sink) {
+inflate_result inflate_stream(inflater& state, byte_source& source, byte_sink sink) {
   decoder d{state, source, sink};
   return d.run();
 }

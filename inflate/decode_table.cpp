@@ -8,7 +8,7 @@
 // s index bits it offers 2^s slots of length main_bits + s, and it grows until
 // the remaining codes of lengths up to main_bits + s fill it. Codes are only
 // ever as long as 15 bits, so s stops there.
-#include "tools/unpelk/decode_table.h"
+#include "inflate/decode_table.h"
 
 #include <algorithm>
 

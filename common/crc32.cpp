@@ -30,7 +30,7 @@
 //
 // The product of two bit-reversed 64-bit values comes out one place short
 // (bit k is the coefficient of x^(126-k)), so each constant is x^(n-1) mod P.
-#include "container/crc32.h"
+#include "common/crc32.h"
 
 #include <array>
 #include <bit>

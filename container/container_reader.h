@@ -10,8 +10,8 @@
 #include <cstdint>
 #include <string>
 
-#include "tools/unpelk/byte_source.h"
-#include "tools/unpelk/inflate.h"
+#include "inflate/byte_source.h"
+#include "inflate/inflate.h"
 
 namespace pelk {
 
@@ -27,21 +27,39 @@ struct container_header {
   uint64_t name_length = 0;  // the stored name's whole length
 };
 
-// Reads the header from the source's start, leaving the source at the
-// deflate stream. Returns "" when it is a well-formed header, else what is
-// wrong with it.
-std::string read_container_header(byte_source& source, container_header& header);
+// Every way a read of a container can fail, the first fault in the file
+// deciding.
+enum class container_fault : uint8_t {
+  none,
+  read_failed,    // the source failed
+  write_failed,   // the sink failed
+  not_container,  // bad magic bytes
+  unsupported,    // unknown method or flags
+  truncated,      // the file ends inside the header, the stream or the CRC
+  corrupt,        // the stream is not valid deflate
+  checksum,       // the CRC-32 does not match the data
+  size_mismatch,  // the size field does not match the data
+  trailing_data,  // bytes after the CRC-32
+};
 
-struct body_check {
-  bool write_failed = false;  // the sink refused; `problem` is then empty
-  std::string problem;        // "" when stream, trailer, CRC and size agree
+struct container_problem {
+  container_fault fault = container_fault::none;
+  std::string text;  // what is wrong, for a message; "" with no fault
+};
+
+// Reads the header from the source's start, leaving the source at the
+// deflate stream.
+container_problem read_container_header(byte_source& source, container_header& header);
+
+struct body_check : container_problem {
+  int write_error = 0;  // the sink's error when it failed (text is then "")
   uint64_t decoded_size = 0;
 };
 
 // Decodes the stream into sink and checks that the CRC-32 follows it and
 // ends the file, that it matches the data and that the size field equals
 // the decoded length modulo 2^32.
-body_check read_container_body(byte_source& source, inflater& state, output_sink sink,
+body_check read_container_body(byte_source& source, inflater& state, byte_sink sink,
                                const container_header& header);
 
 }  // namespace pelk

@@ -11,16 +11,10 @@
 #include <cstdint>
 #include <memory>
 
-#include "tools/unpelk/byte_source.h"
+#include "common/stream_io.h"
+#include "inflate/byte_source.h"
 
 namespace pelk {
-
-// Receives the decoded bytes in order, in pieces of up to a few hundred KiB.
-// Returns false to stop decoding (a failed write).
-struct output_sink {
-  bool (*write)(void* context, const uint8_t* data, size_t size);
-  void* context;
-};
 
 enum class inflate_status : uint8_t { ok, truncated, corrupt, read_failed, write_failed };
 
@@ -28,10 +22,11 @@ struct inflate_result {
   inflate_status status;
   const char* detail;    // what is wrong with a corrupt stream, else ""
   uint64_t output_size;  // bytes handed to the sink
+  int write_error;       // the sink's error when the status is write_failed
 };
 
 // The decoding tables and the sliding window: about 330 KiB, allocated once
-// and reused for any number of streams.
+// and reused for any number of streams. Null when memory is short.
 struct inflater;
 struct inflater_deleter {
   void operator()(inflater* state) const;
@@ -39,14 +34,15 @@ struct inflater_deleter {
 using inflater_ptr = std::unique_ptr<inflater, inflater_deleter>;
 inflater_ptr make_inflater();
 
-// Decodes the stream that starts at source's position. On success the
-// source is left at the first byte after the stream (the byte after the one
-// holding the final block's last bit).
-inflate_result inflate_stream(inflater& state, byte_source& source, output_sink sink);
+// Decodes the stream that starts at source's position, handing the bytes
+// to sink in order, in pieces of up to a few hundred KiB; a sink error stops
+// decoding. On success the source is left at the first byte after the
+// stream (the byte after the one holding the final block's last bit).
+inflate_result inflate_stream(inflater& state, byte_source& source, byte_sink sink);
 
 // The hot loop exists in a portable form and, where the processor has
 // them, in one using its bit-manipulation instructions (chosen by default).
 // Tests use this to run the portable form as well.
-void use_portable_fast_loop(bool portable);
+void use_portable_fast_loop(inflater& state, bool portable);
 
 }  // namespace pelk

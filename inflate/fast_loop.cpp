@@ -13,10 +13,10 @@
 // side by side, it is only 3-5% faster, but on processors where a shift by
 // a register costs several micro-operations it saves more. The processor
 // chooses at start-up.
-#include "tools/unpelk/fast_loop.h"
+#include "inflate/fast_loop.h"
 
-#include "tools/unpelk/inflate.h"
-#include "tools/unpelk/inflate_inline.h"
+#include "inflate/inflate.h"
+#include "inflate/inflate_inline.h"
 
 namespace pelk {
 namespace {
@@ -145,7 +145,7 @@ fast_exit fast_loop_plain(fast_state& state, const uint8_t* in_limit, uint8_t* o
 }
 #endif
 
-using fast_loop_function = decltype(&fast_loop_plain);
+}  // namespace
 
 fast_loop_function choose_fast_loop(bool portable) {
 #if PELK_X86_BMI2
@@ -154,16 +154,5 @@ fast_loop_function choose_fast_loop(bool portable) {
   (void)portable;
   return fast_loop_plain;
 }
-
-fast_loop_function chosen_fast_loop = choose_fast_loop(false);
-
-}  // namespace
-
-fast_exit run_fast_loop(fast_state& state, const uint8_t* in_limit, uint8_t* out_limit,
-                        const uint8_t* out_start, const uint32_t* litlen, const uint32_t* dist) {
-  return chosen_fast_loop(state, in_limit, out_limit, out_start, litlen, dist);
-}
-
-void use_portable_fast_loop(bool portable) { chosen_fast_loop = choose_fast_loop(portable); }
 
 }  // namespace pelk
