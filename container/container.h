@@ -26,6 +26,11 @@ struct container_settings {
   const char* stored_name;  // null: the header stores no name
   uint32_t stamp;
   int level = default_level;
+  // Compression threads: no more are used than the source_size has
+  // segments, and a source of one segment is compressed sequentially. The
+  // container is the same for every count.
+  unsigned threads = 1;
+  uint32_t segment_size = default_segment_size;
 };
 
 // Where a container goes: a sink, and, where the output can take bytes

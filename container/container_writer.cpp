@@ -3,6 +3,7 @@
 // Everything goes through the engine's output buffer: the header before the
 // engine starts and the trailer after its final block has been aligned, so
 // byte-level emits happen only while no bits are pending.
+#include <algorithm>
 #include <cerrno>
 
 #include "container/container.h"
@@ -70,7 +71,13 @@ container_result write_container(deflate_compressor& compressor, input_source so
   }
 
   counted_input input{source, &out.error};
-  deflate_stream(compressor, settings.level, {read_counted, &input});
+  const input_source engine_input{read_counted, &input};
+  const uint64_t segments = (settings.source_size + settings.segment_size - 1) / settings.segment_size;
+  const unsigned threads = static_cast<unsigned>(std::min<uint64_t>(settings.threads, segments));
+  if (threads < 2 || settings.level < 4 ||
+      !deflate_stream_parallel(compressor, settings.level, engine_input, threads, settings.segment_size)) {
+    deflate_stream(compressor, settings.level, engine_input);
+  }
   emit_le32(out, input.crc);
 
   // The source changed size while it was read: the size field takes what

@@ -20,6 +20,8 @@ struct block_sink {
   void end_block(const uint8_t* input, uint32_t length, bool last) {
     finish_block(block, out, input, length, last);
   }
+  static constexpr bool at_top(const lazy_state&) { return true; }
+  static constexpr void on_slide() {}
 };
 
 }  // namespace
@@ -29,10 +31,11 @@ void deflate_stream(deflate_compressor& compressor, int level, input_source inpu
   start_blocks(compressor.block, level > 2);
   const uint32_t ahead = match_init(compressor.finder, level, input);
   block_sink sink{compressor.block, compressor.out};
+  const parse_position start{.ahead = ahead};
   if (level <= 3) {
-    deflate_greedy(compressor.finder, ahead, sink);
+    deflate_greedy(compressor.finder, start, sink);
   } else {
-    deflate_lazy(compressor.finder, ahead, sink);
+    deflate_lazy(compressor.finder, start, sink);
   }
 }
 

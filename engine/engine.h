@@ -35,4 +35,16 @@ struct deflate_compressor {
 // that returns 0 or less.
 void deflate_stream(deflate_compressor& compressor, int level, input_source input);
 
+// The input segment each thread of a parallel compression parses at a time.
+inline constexpr uint32_t default_segment_size = 512 * 1024;
+
+// The same stream, byte for byte, from `threads` worker threads each
+// parsing a segment at a time (a multiple of 32 KiB, at least 64 KiB),
+// while the calling thread reads the input and writes the stream through
+// compressor.out; compressor.finder stays untouched. Levels 4-9 only.
+// Returns false, having read and written nothing, when the workers' memory
+// cannot be had: the caller then compresses sequentially.
+bool deflate_stream_parallel(deflate_compressor& compressor, int level, input_source input, unsigned threads,
+                             uint32_t segment_size = default_segment_size);
+
 }  // namespace pelk

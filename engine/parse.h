@@ -12,13 +12,18 @@
 // lie ahead. The sink decides where blocks end and what becomes of the
 // symbols; the parse itself never depends on it.
 //
-// A sink has two operations:
+// A sink has these operations:
 //   bool record(distance, lit_len, covered)  one symbol: distance 0 and the
 //       byte for a literal, else the distance and the length minus 3;
 //       covered is the input the block spans, as the early-end estimate
 //       measures it. Returns true when the block is to end after it.
 //   void end_block(input, length, last)      the block's input (null once a
 //       slide has discarded its start) and length.
+//   bool at_top(state)                       the lazy loop's state at the top
+//       of each pass, before it does anything; false stops the parse there.
+//   void on_slide()                          the window has just slid.
+// The last two let a parse of part of the input find the point where it
+// falls into step with another; the sequential compressor ignores them.
 //
 // The loops keep their positions in locals and write nothing back: a store
 // through the sink may touch any byte, and locals are the only state the
@@ -46,12 +51,16 @@ struct parse_position {
   }
   uint32_t block_length() const { return scan_pos - static_cast<uint32_t>(block_origin); }
 
-  void keep_window_filled(match_finder& finder) {
+  template <class Sink>
+  void keep_window_filled(match_finder& finder, Sink& sink) {
     while (ahead < min_lookahead && !finder.input_ended) {
       const window_fill fill = top_up_window(finder, scan_pos, ahead);
-      scan_pos -= fill.slid;
-      match_pos -= fill.slid;  // only its distance to scan_pos is ever used
-      block_origin -= static_cast<int32_t>(fill.slid);
+      if (fill.slid != 0) {
+        scan_pos -= fill.slid;
+        match_pos -= fill.slid;  // only its distance to scan_pos is ever used
+        block_origin -= static_cast<int32_t>(fill.slid);
+        sink.on_slide();
+      }
       ahead += fill.added;
     }
   }
@@ -63,15 +72,33 @@ struct parse_position {
   }
 };
 
+// Everything the lazy loop carries from one pass to the next: where it
+// stands, whether the byte before awaits its symbol, and the match found
+// there (its length, and its distance when it is a match). Two parses that
+// stand at the top of a pass in the same state, over the same window and
+// chains, go on identically.
+struct lazy_state {
+  uint32_t scan_pos;
+  bool literal_pending;
+  uint32_t found_len;
+  uint32_t distance;  // of the match found, when found_len >= min_match
+
+  friend bool operator==(const lazy_state&, const lazy_state&) = default;
+};
+
+// A parse from a fresh state at the window position `at` describes: the
+// sequential compressor starts one at position 0, a parallel job at the
+// start of its segment.
 template <class Sink>
-void deflate_lazy(match_finder& finder, uint32_t ahead, Sink& sink) {
+void deflate_lazy(match_finder& finder, parse_position at, Sink& sink) {
   const uint32_t lazy_limit = finder.params.lazy_limit;
-  parse_position at{.ahead = ahead};
   uint32_t found_len = min_match - 1;
   bool literal_pending = false;  // the byte at scan_pos - 1 awaits its symbol
 
   while (at.ahead != 0) {
     const uint32_t scan_pos = at.scan_pos;
+    const uint32_t distance = found_len >= min_match ? scan_pos - at.match_pos : 0;
+    if (!sink.at_top(lazy_state{scan_pos, literal_pending, found_len, distance})) return;
     const uint32_t head_pos = insert_position(finder, scan_pos);
     const uint32_t prev_len = found_len;
     const uint32_t prev_match_pos = at.match_pos;
@@ -104,7 +131,7 @@ void deflate_lazy(match_finder& finder, uint32_t ahead, Sink& sink) {
       ++at.scan_pos;
       --at.ahead;
     }
-    at.keep_window_filled(finder);
+    at.keep_window_filled(finder, sink);
   }
 
   // The last literal goes into the last block, whatever the sink would say.
@@ -113,9 +140,8 @@ void deflate_lazy(match_finder& finder, uint32_t ahead, Sink& sink) {
 }
 
 template <class Sink>
-void deflate_greedy(match_finder& finder, uint32_t ahead, Sink& sink) {
+void deflate_greedy(match_finder& finder, parse_position at, Sink& sink) {
   const uint32_t lazy_limit = finder.params.lazy_limit;
-  parse_position at{.ahead = ahead};
 
   while (at.ahead != 0) {
     const uint32_t scan_pos = at.scan_pos;
@@ -146,7 +172,7 @@ void deflate_greedy(match_finder& finder, uint32_t ahead, Sink& sink) {
       ++at.scan_pos;
     }
     if (end) at.end_block(finder, sink);
-    at.keep_window_filled(finder);
+    at.keep_window_filled(finder, sink);
   }
   sink.end_block(at.block_input(finder), at.block_length(), true);
 }

@@ -1,0 +1,324 @@
+// Parallel compression with exactly the bytes of the sequential compressor.
+//
+// Worker threads parse segments of the input at once (segment_job.h tells
+// how each finds the point where its parse falls into step with the true
+// one); the calling thread reads the input, hands out the jobs in order, and
+// writes the stream: it replays the true symbols, job after job, through the
+// same block state the sequential compressor uses, so every block ends where
+// it would have ended and is coded as it would have been coded.
+//
+// The writer needs two things the symbols do not say outright:
+//   - the input a block covers, which the early-end estimate measures: a
+//     lazy parse records a symbol at the top after its first byte, so the
+//     span is that position + 1 minus the block's start;
+//   - whether a block could be stored, which it can only while its first
+//     byte is still in the sequential window: the jobs mark every slide of
+//     their windows in their symbol streams, and after the point where a
+//     job's parse is true its slides are the sequential ones.
+#include <algorithm>
+#include <cstdlib>
+#include <thread>
+#include <vector>
+
+#include "engine/block_flush.h"
+#include "engine/engine.h"
+#include "engine/parallel_jobs.h"
+
+namespace pelk {
+namespace {
+
+// Turns the true symbols back into blocks, exactly as the sequential
+// compressor's block sink would have.
+class stream_writer {
+ public:
+  stream_writer(block_state& block, bit_writer& out, input_store& store) : block_(block), out_(out), store_(store) {}
+
+  // Replays the chunk's entries from `first` on.
+  void replay(const symbol_chunk& chunk, uint32_t first) {
+    const uint8_t* bytes = chunk.bytes;
+    uint32_t at = 0;
+    for (uint32_t i = 0; i < chunk.entries; ++i) {
+      const bool is_match = (chunk.flags[i >> 3] >> (i & 7) & 1) != 0;
+      if (i < first) {
+        at += is_match ? 3 : 1;
+        continue;
+      }
+      if (!is_match) {
+        const bool end = record_symbol(block_, 0, bytes[at], covered());
+        position_ += 1;
+        at += 1;
+        if (end) end_block(false);
+        continue;
+      }
+      const uint32_t length_minus_3 = bytes[at];
+      const uint32_t distance = uint32_t{bytes[at + 1]} | uint32_t{bytes[at + 2]} << 8;
+      at += 3;
+      if (distance == 0) {  // a slide of the window
+        base_ += half_window;
+        continue;
+      }
+      const bool end = record_symbol(block_, distance, length_minus_3, covered());
+      position_ += length_minus_3 + min_match;
+      if (end) end_block(false);
+    }
+  }
+
+  void end_block(bool last) {
+    const uint64_t length = position_ - block_start_;
+    const uint8_t* input = nullptr;
+    // Storable only while its first byte is in the window, and as one
+    // stored block; then the store still holds it (see oldest_needed).
+    if (block_start_ >= base_ && length <= 0xFFFF) {
+      store_.copy_out(block_start_, scratch_, static_cast<size_t>(length));
+      input = scratch_;
+    }
+    finish_block(block_, out_, input, static_cast<uint32_t>(length), last);
+    block_start_ = position_;
+  }
+
+  // The lowest input offset a later block may still need.
+  uint64_t oldest_needed() const { return std::max(block_start_, base_); }
+
+ private:
+  // The symbol about to be recorded starts at position_; the lazy parse
+  // records it at the next top.
+  uint32_t covered() const { return static_cast<uint32_t>(position_ + 1 - block_start_); }
+
+  block_state& block_;
+  bit_writer& out_;
+  input_store& store_;
+  uint64_t position_ = 0;     // where the next symbol starts
+  uint64_t block_start_ = 0;  // where the current block starts
+  uint64_t base_ = 0;         // the sequential window's base
+  uint8_t scratch_[0xFFFF];
+};
+
+void work(parallel_jobs& jobs, match_finder& finder) {
+  for (;;) {
+    segment_job* job;
+    {
+      std::unique_lock lock(jobs.mutex);
+      jobs.changed.wait(lock, [&] { return jobs.stopping || !jobs.queue.empty(); });
+      if (jobs.stopping) return;
+      job = jobs.queue.front();
+      jobs.queue.pop_front();
+      job->running = true;
+    }
+    if (!job->cancelled.load(std::memory_order_relaxed)) run_segment_job(*job, finder, jobs);
+    const std::lock_guard lock(jobs.mutex);
+    job->running = false;
+    job->finished = true;
+    jobs.changed.notify_all();
+  }
+}
+
+struct free_deleter {
+  void operator()(void* p) const { std::free(p); }
+};
+
+// The calling thread's part: reading, handing out jobs in order, and
+// replaying the true symbols.
+class parallel_run {
+ public:
+  parallel_run(deflate_compressor& compressor, int level, input_source input, unsigned threads,
+               uint32_t segment_size)
+      : input_(input),
+        segment_size_(segment_size),
+        in_flight_(threads + 1),
+        // The store reaches from the writer's oldest need (a window back)
+        // past the records and look-ahead of every running job.
+        jobs_(level, segment_size, std::min<uint32_t>(16384, segment_size / 2),
+              threads + 2 + (160 * 1024 + segment_size - 1) / segment_size),
+        writer_(std::make_unique<stream_writer>(compressor.block, compressor.out, jobs_.store)) {}
+
+  void run(std::vector<match_finder*>& finders) {
+    std::vector<std::thread> workers;
+    for (match_finder* finder : finders) workers.emplace_back(work, std::ref(jobs_), std::ref(*finder));
+    while (!done_) {
+      bool progressed = read_one();
+      dispatch();
+      progressed |= replay_fresh();
+      progressed |= follow_current();
+      release();
+      if (!done_ && !progressed) wait();
+    }
+    writer_->end_block(true);
+    stop();
+    for (std::thread& worker : workers) worker.join();
+  }
+
+ private:
+  segment_job* job_locked(uint64_t index) {
+    return index >= jobs_.first_job && index - jobs_.first_job < jobs_.table.size()
+               ? jobs_.table[static_cast<size_t>(index - jobs_.first_job)].get()
+               : nullptr;
+  }
+
+  // Reads one more segment if there is room, and creates the jobs of the
+  // segments the input now reaches.
+  bool read_one() {
+    if (!jobs_.store.wants_to_read()) return false;
+    jobs_.store.read_segment(input_);
+    const uint64_t size_read = jobs_.store.size_read();
+    const std::lock_guard lock(jobs_.mutex);
+    for (; created_ * segment_size_ < size_read; ++created_) {
+      auto job = std::make_unique<segment_job>();
+      job->index = created_;
+      job->start = created_ * segment_size_;
+      job->read_offset = job->start >= half_window ? job->start - half_window : 0;
+      job->exact = created_ == 0;
+      jobs_.table.push_back(std::move(job));
+    }
+    jobs_.changed.notify_all();
+    return true;
+  }
+
+  // Queues jobs in order while fewer than the limit are queued or running or
+  // hold symbols the writer has yet to replay. Cancelled jobs do not count:
+  // a parse that goes on in the place of others still needs the jobs after
+  // them.
+  void dispatch() {
+    const std::lock_guard lock(jobs_.mutex);
+    for (uint64_t busy = busy_locked(); dispatched_ < created_ && busy < in_flight_; ++dispatched_, ++busy) {
+      jobs_.queue.push_back(job_locked(dispatched_));
+      jobs_.changed.notify_all();
+    }
+  }
+
+  uint64_t busy_locked() {
+    uint64_t busy = 0;
+    for (uint64_t index = current_; index < dispatched_; ++index) {
+      busy += !job_locked(index)->cancelled.load(std::memory_order_relaxed);
+    }
+    return busy;
+  }
+
+  // Replays the current job's chunks that have come since the last look.
+  bool replay_fresh() {
+    std::vector<symbol_chunk*> fresh;
+    {
+      const std::lock_guard lock(jobs_.mutex);
+      segment_job* job = job_locked(current_);
+      if (job == nullptr) return false;
+      for (; next_chunk_ < job->chunks.size(); ++next_chunk_) {
+        fresh.push_back(job->chunks[next_chunk_]);
+        job->chunks[next_chunk_] = nullptr;
+      }
+    }
+    for (symbol_chunk* chunk : fresh) {
+      writer_->replay(*chunk, first_entry_ > entries_seen_ ? first_entry_ - entries_seen_ : 0);
+      entries_seen_ += chunk->entries;
+      jobs_.pool.give_back(chunk);
+    }
+    return !fresh.empty();
+  }
+
+  // Once the current job has finished and been replayed: the end, or the
+  // job whose parse it met, from the entry where they fell into step.
+  bool follow_current() {
+    const std::lock_guard lock(jobs_.mutex);
+    segment_job* job = job_locked(current_);
+    if (job == nullptr) {
+      // No job at all: the input is empty.
+      done_ = created_ == 0 && jobs_.store.ended();
+      return done_;
+    }
+    if (!job->finished || next_chunk_ < job->chunks.size()) return false;
+    if (job->reached_end || job->met_job <= current_) {
+      // The end of the input; or, for a job stopped without either (the
+      // compression is being abandoned), the end of what can be written.
+      done_ = true;
+      return true;
+    }
+    for (uint64_t skipped = current_ + 1; skipped < job->met_job; ++skipped) {
+      jobs_.cancel_locked(*job_locked(skipped));
+    }
+    current_ = job->met_job;
+    first_entry_ = job->met_entry;
+    entries_seen_ = 0;
+    next_chunk_ = 0;
+    return true;
+  }
+
+  // Drops the jobs the writer has passed, once no thread is in them, and
+  // gives back the input no one needs any more.
+  void release() {
+    uint64_t oldest = writer_->oldest_needed();
+    {
+      const std::lock_guard lock(jobs_.mutex);
+      while (!jobs_.table.empty() && jobs_.first_job < current_) {
+        segment_job& passed = *jobs_.table.front();
+        const bool queued = jobs_.first_job < dispatched_;
+        if (passed.running || (queued && !passed.finished)) break;
+        for (symbol_chunk* chunk : passed.chunks) {
+          if (chunk != nullptr) jobs_.pool.give_back(chunk);
+        }
+        jobs_.table.pop_front();
+        ++jobs_.first_job;
+        dispatched_ = std::max(dispatched_, jobs_.first_job);
+      }
+      for (const auto& live : jobs_.table) {
+        if (!live->finished && !live->cancelled.load(std::memory_order_relaxed)) {
+          oldest = std::min(oldest, live->read_offset.load(std::memory_order_relaxed));
+        }
+      }
+    }
+    jobs_.store.release_below(oldest);
+  }
+
+  // Until the current job has more to replay or has finished, or a job
+  // can be queued (a cancelled one frees its place). Room to read only ever
+  // comes from release(), on this thread.
+  void wait() {
+    if (jobs_.store.wants_to_read()) return;
+    std::unique_lock lock(jobs_.mutex);
+    jobs_.changed.wait(lock, [&] {
+      const segment_job* job = job_locked(current_);
+      return job == nullptr || job->chunks.size() > next_chunk_ || job->finished ||
+             (dispatched_ < created_ && busy_locked() < in_flight_);
+    });
+  }
+
+  void stop() {
+    {
+      const std::lock_guard lock(jobs_.mutex);
+      jobs_.stopping = true;
+      for (const auto& live : jobs_.table) live->cancelled.store(true, std::memory_order_relaxed);
+      jobs_.changed.notify_all();
+    }
+    jobs_.store.abort();
+  }
+
+  const input_source input_;
+  const uint64_t segment_size_;
+  const uint64_t in_flight_;  // jobs queued ahead of the writer's
+  parallel_jobs jobs_;
+  std::unique_ptr<stream_writer> writer_;
+  bool done_ = false;
+  uint64_t created_ = 0;      // jobs created: one per segment the input reaches
+  uint64_t dispatched_ = 0;   // jobs queued for the workers
+  uint64_t current_ = 0;      // the job whose symbols the writer replays
+  uint32_t first_entry_ = 0;  // its entries before this one are not true
+  uint32_t entries_seen_ = 0;
+  size_t next_chunk_ = 0;
+};
+
+}  // namespace
+
+bool deflate_stream_parallel(deflate_compressor& compressor, int level, input_source input, unsigned threads,
+                             uint32_t segment_size) {
+  // Every worker's finder, up front: without them all, the sequential
+  // compressor does the work instead. One that has never run is all zeros.
+  std::vector<std::unique_ptr<match_finder, free_deleter>> owned;
+  std::vector<match_finder*> finders;
+  for (unsigned t = 0; t < threads; ++t) {
+    owned.emplace_back(static_cast<match_finder*>(std::calloc(1, sizeof(match_finder))));
+    if (!owned.back()) return false;
+    finders.push_back(owned.back().get());
+  }
+  start_blocks(compressor.block, level > 2);
+  parallel_run(compressor, level, input, threads, segment_size).run(finders);
+  return true;
+}
+
+}  // namespace pelk

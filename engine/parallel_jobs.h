@@ -1,0 +1,62 @@
+// What the threads of one parallel compression share: the input, the chunk
+// pool, the jobs by segment number, and the one lock and condition that
+// guard the jobs' hand-offs.
+//
+// The calling thread reads the input, creates a job for every segment the
+// input reaches and queues them in order for the worker threads, and writes
+// the stream from the true jobs' symbols. Workers take queued jobs and run
+// them. Every change a waiter may care about (a job created, records ready,
+// a chunk or a job finished, a job made exact or cancelled, the end)
+// notifies `changed`.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+
+#include "engine/input_store.h"
+#include "engine/segment_job.h"
+#include "engine/symbol_chunks.h"
+
+namespace pelk {
+
+class parallel_jobs {
+ public:
+  parallel_jobs(int level_, uint32_t segment_size_, uint32_t record_span_, uint32_t max_segments)
+      : level(level_), segment_size(segment_size_), record_span(record_span_), store(segment_size_, max_segments) {}
+
+  const int level;
+  const uint32_t segment_size;
+  const uint32_t record_span;  // bytes over which each job records its state
+  input_store store;
+  chunk_pool pool;
+
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool stopping = false;  // under mutex
+
+  // Jobs by segment number, from first_job on; under mutex. A job object
+  // stays until the writer has passed it and no thread is in it.
+  std::deque<std::unique_ptr<segment_job>> table;
+  uint64_t first_job = 0;
+  std::deque<segment_job*> queue;  // waiting for a worker
+
+  // The job for segment `index`, waiting until it has been created; null
+  // once stopping. Call with the lock held.
+  segment_job* job_locked(std::unique_lock<std::mutex>& lock, uint64_t index) {
+    changed.wait(lock, [&] { return stopping || index < first_job + table.size(); });
+    if (stopping) return nullptr;
+    return table[static_cast<size_t>(index - first_job)].get();
+  }
+
+  // Cancels a job and wakes it wherever it waits. Call with the lock held.
+  void cancel_locked(segment_job& job) {
+    job.cancelled.store(true, std::memory_order_relaxed);
+    changed.notify_all();
+    store.wake_all();
+  }
+};
+
+}  // namespace pelk

@@ -1,0 +1,245 @@
+// One job of a parallel compression: see segment_job.h.
+#include "engine/segment_job.h"
+
+#include <cstring>
+#include <mutex>
+
+#include "engine/parallel_jobs.h"
+#include "engine/parse.h"
+
+namespace pelk {
+namespace {
+
+// The job's input: the shared store, read forward from the window's base.
+// A cancelled job reads -1, which the finder takes for the end of input.
+struct store_reader {
+  parallel_jobs& jobs;
+  segment_job& job;
+  uint64_t offset;
+};
+
+ptrdiff_t read_from_store(void* context, uint8_t* buffer, size_t capacity) {
+  store_reader& reader = *static_cast<store_reader*>(context);
+  const ptrdiff_t got = reader.jobs.store.read_at(reader.offset, buffer, capacity, reader.job.cancelled);
+  if (got > 0) {
+    reader.offset += static_cast<uint64_t>(got);
+    reader.job.read_offset.store(reader.offset, std::memory_order_relaxed);
+  }
+  return got;
+}
+
+constexpr uint64_t chunk_input_span = window_capacity;
+
+// The state at a top as the records keep it: 26 bits.
+uint64_t packed(const lazy_state& state) {
+  return uint64_t{state.literal_pending} | uint64_t{state.found_len} << 1 | uint64_t{state.distance} << 10;
+}
+constexpr uint64_t state_mask = (uint64_t{1} << 26) - 1;
+
+// Marks a job that an exact parse has met as exact, and so on down the
+// line of jobs that had already met their successors. Lock held.
+void make_exact_locked(parallel_jobs& jobs, segment_job* job) {
+  while (job != nullptr && !job->exact) {
+    job->exact = true;
+    jobs.changed.notify_all();
+    if (!job->finished || job->reached_end || job->cancelled.load(std::memory_order_relaxed)) break;
+    job = job->met_job < jobs.first_job + jobs.table.size()
+              ? jobs.table[static_cast<size_t>(job->met_job - jobs.first_job)].get()
+              : nullptr;
+  }
+}
+
+// Receives the job's parse: symbols and slides into chunks, its state at
+// each top into the records, and the search for the meeting with the next
+// job's parse.
+class job_sink {
+ public:
+  job_sink(segment_job& job, parallel_jobs& jobs, uint64_t window_base)
+      : job_(job), jobs_(jobs), base_(window_base), chunk_(jobs.pool.take()), chunk_first_top_(job.start) {
+    recording_ = job.index != 0;  // the first job's parse is true from its start
+    record_end_ = job.start + jobs.record_span;
+    next_index_ = job.index + 1;
+    next_start_ = next_index_ * jobs.segment_size;
+  }
+
+  bool record(uint32_t distance, uint32_t lit_len, uint32_t /*covered*/) {
+    if (!chunk_->has_room()) close_chunk();
+    if (distance == 0) {
+      chunk_->add_literal(static_cast<uint8_t>(lit_len));
+    } else {
+      chunk_->add_match(distance, lit_len);
+    }
+    ++entries_;
+    return false;  // where blocks end is the writer's business
+  }
+
+  void end_block(const uint8_t*, uint32_t, bool last) { reached_end_ |= last; }
+
+  void on_slide() {
+    base_ += half_window;
+    if (!chunk_->has_room()) close_chunk();
+    chunk_->add_slide();
+    ++entries_;
+  }
+
+  bool at_top(const lazy_state& state) {
+    if (job_.cancelled.load(std::memory_order_relaxed)) return false;
+    const uint64_t top = base_ + state.scan_pos;
+    last_top_ = top;
+    // A chunk also closes once it spans a window's worth of input, so the
+    // writer, and with it the input it lets go, never lags far behind even
+    // where symbols are few (runs of one byte cover 258 bytes each).
+    if (top - chunk_first_top_ >= chunk_input_span) {
+      close_chunk();
+      chunk_first_top_ = top;
+    }
+    if (recording_) {
+      if (top < record_end_) {
+        job_.records[static_cast<size_t>(top - job_.start)] = record_flag | packed(state) << 32 | entries_;
+      } else {
+        publish_records(jobs_.record_span);
+      }
+    }
+    return top < next_start_ || meet_or_go_on(state, top);
+  }
+
+  // After the parse: the last chunk, the records if still due, the end.
+  void finish() {
+    close_chunk();
+    jobs_.pool.give_back(chunk_);
+    chunk_ = nullptr;
+    const std::lock_guard lock(jobs_.mutex);
+    if (recording_) {
+      publish_records_locked(last_top_ >= job_.start ? static_cast<uint32_t>(last_top_ + 1 - job_.start) : 0);
+    }
+    job_.finished = true;
+    job_.reached_end = reached_end_ && met_ == nullptr;
+    if (met_ != nullptr) {
+      job_.met_job = met_->index;
+      job_.met_entry = met_entry_;
+      if (job_.exact) make_exact_locked(jobs_, met_);
+    }
+    jobs_.changed.notify_all();
+  }
+
+ private:
+  void close_chunk() {
+    if (chunk_->entries == 0) return;
+    {
+      const std::lock_guard lock(jobs_.mutex);
+      job_.chunks.push_back(chunk_);
+      jobs_.changed.notify_all();
+    }
+    chunk_ = jobs_.pool.take();
+  }
+
+  void publish_records(uint32_t extent) {
+    const std::lock_guard lock(jobs_.mutex);
+    publish_records_locked(extent);
+  }
+
+  void publish_records_locked(uint32_t extent) {
+    recording_ = false;
+    job_.records_extent = extent;
+    job_.records_ready = true;
+    jobs_.changed.notify_all();
+  }
+
+  // At a top at or past the next segment's start: false when this parse
+  // stops here, having met the next job's (or being of no further use).
+  bool meet_or_go_on(const lazy_state& state, uint64_t top) {
+    for (;;) {
+      if (next_ == nullptr) {
+        std::unique_lock lock(jobs_.mutex);
+        segment_job* candidate = jobs_.job_locked(lock, next_index_);
+        if (candidate == nullptr) return false;
+        jobs_.changed.wait(lock, [&] {
+          return jobs_.stopping || candidate->records_ready || job_.cancelled.load(std::memory_order_relaxed);
+        });
+        if (jobs_.stopping || job_.cancelled.load(std::memory_order_relaxed)) return false;
+        next_ = candidate;
+      }
+      const uint64_t offset = top - next_->start;
+      if (offset < next_->records_extent) {
+        const uint64_t word = next_->records[static_cast<size_t>(offset)];
+        if ((word & record_flag) != 0 && (word >> 32 & state_mask) == packed(state)) {
+          met_ = next_;
+          met_entry_ = static_cast<uint32_t>(word);
+          return false;
+        }
+        return true;
+      }
+      // Past every record of the next job without meeting its parse: that
+      // parse is not the true one. Once this one is known to be, it goes
+      // on in its place.
+      {
+        std::unique_lock lock(jobs_.mutex);
+        jobs_.changed.wait(lock, [&] {
+          return jobs_.stopping || job_.exact || job_.cancelled.load(std::memory_order_relaxed);
+        });
+        if (jobs_.stopping || job_.cancelled.load(std::memory_order_relaxed)) return false;
+        jobs_.cancel_locked(*next_);
+      }
+      next_ = nullptr;
+      ++next_index_;
+      next_start_ = next_index_ * jobs_.segment_size;
+      if (top < next_start_) return true;
+    }
+  }
+
+  segment_job& job_;
+  parallel_jobs& jobs_;
+  uint64_t base_;  // input offset of window[0]
+  symbol_chunk* chunk_;
+  uint32_t entries_ = 0;
+  bool recording_;
+  uint64_t record_end_;
+  uint64_t last_top_ = 0;
+  uint64_t chunk_first_top_ = 0;
+  uint64_t next_index_;
+  uint64_t next_start_;
+  segment_job* next_ = nullptr;
+  segment_job* met_ = nullptr;
+  uint32_t met_entry_ = 0;
+  bool reached_end_ = false;
+};
+
+}  // namespace
+
+void run_segment_job(segment_job& job, match_finder& finder, parallel_jobs& jobs) {
+  // The sequential window's base at the segment's start: the segment
+  // starts at a multiple of 32 KiB, and the slide before it happened at
+  // most a match's length after 261 bytes before it.
+  const uint64_t base = job.start >= half_window ? job.start - half_window : 0;
+  store_reader reader{jobs, job, base};
+  if (job.index != 0) job.records.assign(jobs.record_span, 0);
+
+  finder.params = level_table[jobs.level];
+  finder.input = {read_from_store, &reader};
+  std::memset(finder.window, 0, sizeof finder.window);
+  std::memset(finder.chain_heads, 0, sizeof finder.chain_heads);
+  const ptrdiff_t got = read_from_store(&reader, finder.window, window_capacity);
+  const uint32_t filled = got > 0 ? static_cast<uint32_t>(got) : 0;
+  finder.input_ended = got <= 0;
+  // Past the end of the input the sequential window holds what its last
+  // slide left there, the bytes 32 KiB earlier, and a comparison near the
+  // end can read them. Only the first window never slid.
+  if (base > 0 && filled >= half_window && filled < window_capacity) {
+    std::memcpy(finder.window + filled, finder.window + filled - half_window, window_capacity - filled);
+  }
+
+  const uint32_t scan_pos = static_cast<uint32_t>(job.start - base);
+  uint32_t ahead = filled > scan_pos ? filled - scan_pos : 0;
+  while (ahead < min_lookahead && !finder.input_ended) ahead += top_up_window(finder, scan_pos, ahead).added;
+  // The 32 KiB before the segment go into the chains, as the sequential
+  // parse put them there; window position 0 is never a candidate in
+  // either.
+  prime_hash(finder, 0);
+  for (uint32_t p = 0; p < scan_pos; ++p) insert_position(finder, p);
+
+  job_sink sink(job, jobs, base);
+  if (ahead > 0) deflate_lazy(finder, parse_position{.scan_pos = scan_pos, .ahead = ahead}, sink);
+  sink.finish();
+}
+
+}  // namespace pelk

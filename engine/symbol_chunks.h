@@ -1,0 +1,75 @@
+// The symbols a parallel parse hands to the writer, in fixed-size chunks.
+//
+// A chunk is a byte stream and one flag bit per entry:
+//
+//   flag 0   literal   1 byte: the literal
+//   flag 1   match     3 bytes: length - 3, distance low byte, high byte
+//   flag 1   slide     3 bytes: 0, 0, 0 (a distance of 0 is no match): the
+//                      window slid before the entries that follow
+//
+// Entries carry no positions: a parse covers the input without gaps, so an
+// entry's position is the previous one's plus its length. A chunk holds
+// about 16 KiB whatever the mix, a literal costs little more than a byte,
+// and chunks are recycled, so a parse's memory follows the input it covers
+// rather than the worst case of every entry.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+namespace pelk {
+
+inline constexpr uint32_t chunk_bytes = 16384;
+
+struct symbol_chunk {
+  uint32_t size;     // bytes used
+  uint32_t entries;  // entries stored
+  uint8_t bytes[chunk_bytes];
+  uint8_t flags[chunk_bytes / 8];
+
+  void clear() {
+    size = 0;
+    entries = 0;
+  }
+  bool has_room() const { return size + 3 <= chunk_bytes; }
+
+  void add_literal(uint8_t byte) {
+    bytes[size++] = byte;
+    set_flag(false);
+  }
+  void add_match(uint32_t distance, uint32_t length_minus_3) {
+    bytes[size] = static_cast<uint8_t>(length_minus_3);
+    bytes[size + 1] = static_cast<uint8_t>(distance);
+    bytes[size + 2] = static_cast<uint8_t>(distance >> 8);
+    size += 3;
+    set_flag(true);
+  }
+  void add_slide() { add_match(0, 0); }
+
+ private:
+  void set_flag(bool is_match) {
+    const uint32_t bit = entries & 7;
+    if (bit == 0) flags[entries >> 3] = 0;
+    flags[entries >> 3] = static_cast<uint8_t>(flags[entries >> 3] | (uint32_t{is_match} << bit));
+    ++entries;
+  }
+};
+
+// Chunks handed out and taken back by every thread of one compression.
+class chunk_pool {
+ public:
+  chunk_pool() = default;
+  chunk_pool(const chunk_pool&) = delete;
+  chunk_pool& operator=(const chunk_pool&) = delete;
+  ~chunk_pool();
+
+  symbol_chunk* take();  // an empty chunk
+  void give_back(symbol_chunk* chunk);
+
+ private:
+  std::mutex mutex_;
+  std::vector<symbol_chunk*> free_;
+};
+
+}  // namespace pelk
