@@ -1,5 +1,5 @@
-// The caller's callbacks as the internal byte sources and sinks see them,
-// shared by the compression and the decompression calls.
+// The caller's callbacks and output buffers as the internal byte sources
+// and sinks see them, shared by the compression and the decompression calls.
 //
 // pelk.h lets a read report failure with any negative value and sets no
 // errno, and lets a write fail with any nonzero value; inside, a read fails
@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "pelk.h"
 
@@ -35,6 +36,22 @@ inline ptrdiff_t read_callback(void* context, uint8_t* buffer, size_t capacity) 
 inline int write_callback(void* context, const uint8_t* data, size_t size) {
   const callbacks& c = *static_cast<const callbacks*>(context);
   return c.write(c.user, data, size) == 0 ? 0 : EIO;
+}
+
+// The caller's output buffer: a write that does not fit fails with ENOSPC,
+// which the memory calls report as PELK_ERROR_OUTPUT_TOO_SMALL.
+struct memory_output {
+  uint8_t* data;
+  size_t capacity;
+  size_t size;
+};
+
+inline int write_memory_output(void* context, const uint8_t* data, size_t size) {
+  memory_output& output = *static_cast<memory_output*>(context);
+  if (size > output.capacity - output.size) return ENOSPC;
+  if (size != 0) std::memcpy(output.data + output.size, data, size);  // data may be null when size is 0
+  output.size += size;
+  return 0;
 }
 
 }  // namespace pelk

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "container/container.h"
+#include "inflate/byte_source.h"
 #include "lib/callbacks.h"
 #include "lib/status.h"
 #include "pelk.h"
@@ -24,34 +25,6 @@ struct free_deleter {
 std::unique_ptr<deflate_compressor, free_deleter> new_compressor() {
   return std::unique_ptr<deflate_compressor, free_deleter>(
       static_cast<deflate_compressor*>(std::calloc(1, sizeof(deflate_compressor))));
-}
-
-struct memory_source {
-  const uint8_t* data;
-  size_t left;
-};
-
-ptrdiff_t read_memory_source(void* context, uint8_t* buffer, size_t capacity) {
-  memory_source& source = *static_cast<memory_source*>(context);
-  const size_t count = capacity < source.left ? capacity : source.left;
-  std::memcpy(buffer, source.data, count);
-  source.data += count;
-  source.left -= count;
-  return static_cast<ptrdiff_t>(count);
-}
-
-struct memory_output {
-  uint8_t* data;
-  size_t capacity;
-  size_t size;
-};
-
-int write_memory_output(void* context, const uint8_t* data, size_t size) {
-  memory_output& output = *static_cast<memory_output*>(context);
-  if (size > output.capacity - output.size) return ENOSPC;
-  std::memcpy(output.data + output.size, data, size);
-  output.size += size;
-  return 0;
 }
 
 int overwrite_memory_output(void* context, uint64_t offset, const uint8_t* data, size_t size) {
@@ -94,10 +67,10 @@ int pelk_compress_with(const pelk_options* options, const void* source, size_t s
   return without_exceptions([&] {
     const auto compressor = new_compressor();
     if (!compressor) return PELK_ERROR_NO_MEMORY;
-    memory_source input{static_cast<const uint8_t*>(source), source_size};
+    memory_input input{static_cast<const uint8_t*>(source), source_size, SIZE_MAX};
     memory_output output{static_cast<uint8_t*>(out), out_capacity, 0};
     const container_result result =
-        write_container(*compressor, {read_memory_source, &input},
+        write_container(*compressor, {read_memory, &input},
                         {{write_memory_output, &output}, overwrite_memory_output}, {source_size, stored_name, stamp});
     if (result.write_error != 0) return PELK_ERROR_OUTPUT_TOO_SMALL;
     *out_size = output.size;

@@ -12,7 +12,6 @@
 //
 // Each call allocates its own inflater and input buffer, so calls share
 // nothing and may run on any number of threads at once.
-#include <cstring>
 
 #include "container/container_format.h"
 #include "container/container_reader.h"
@@ -84,20 +83,6 @@ int restore(byte_source& source, byte_sink sink, int sink_failure) {
   header.name_length = fields.name_length;
   const body_check check = read_container_body(source, *state, sink, header);
   return check.fault == container_fault::write_failed ? sink_failure : status_of(check.fault);
-}
-
-struct memory_output {
-  uint8_t* data;
-  size_t capacity;
-  size_t size;
-};
-
-int write_memory_output(void* context, const uint8_t* data, size_t size) {
-  memory_output& output = *static_cast<memory_output*>(context);
-  if (size > output.capacity - output.size) return ENOSPC;
-  if (size != 0) std::memcpy(output.data + output.size, data, size);
-  output.size += size;
-  return 0;
 }
 
 }  // namespace
