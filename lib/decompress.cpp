@@ -30,18 +30,12 @@ uint32_t le32(const uint8_t* p) {
   return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
 }
 
-struct header_fields {
-  uint8_t flags;
-  uint32_t stamp;
-  uint32_t size_field;
-  bool has_name;
-  uint64_t name_length;
-};
-
 // Reads a header through next(), which returns the next byte or -1 at the
-// end of the input, leaving the input at the deflate stream.
+// end of the input, leaving the input at the deflate stream. The name is
+// only counted: pelk_read_header points into the caller's bytes instead,
+// and the body's checks do not need it.
 template <typename Next>
-int read_header(Next next, header_fields& header) {
+int read_header(Next next, container_header& header) {
   uint8_t fixed[fixed_size];
   size_t got = 0;
   for (int byte; got < fixed_size && (byte = next()) >= 0; ++got) fixed[got] = static_cast<uint8_t>(byte);
@@ -68,19 +62,13 @@ int read_header(Next next, header_fields& header) {
 // Restores the container that source holds into sink; the status, with
 // a failed sink reported as sink_failure.
 int restore(byte_source& source, byte_sink sink, int sink_failure) {
-  header_fields fields{};
-  const int header_status = read_header([&source] { return next_byte(source); }, fields);
+  container_header header;
+  const int header_status = read_header([&source] { return next_byte(source); }, header);
   if (source.read_errno != 0) return PELK_ERROR_READ;
   if (header_status != PELK_OK) return header_status;
 
   const inflater_ptr state = make_inflater();
   if (!state) return PELK_ERROR_NO_MEMORY;
-  container_header header;
-  header.flags = fields.flags;
-  header.stamp = fields.stamp;
-  header.size_field = fields.size_field;
-  header.has_name = fields.has_name;
-  header.name_length = fields.name_length;
   const body_check check = read_container_body(source, *state, sink, header);
   return check.fault == container_fault::write_failed ? sink_failure : status_of(check.fault);
 }
@@ -94,7 +82,7 @@ int pelk_read_header(const void* data, size_t size, pelk_header* header) {
   if ((data == nullptr && size != 0) || header == nullptr) return PELK_ERROR_ARGUMENT;
   const uint8_t* const bytes = static_cast<const uint8_t*>(data);
   size_t at = 0;
-  header_fields fields{};
+  container_header fields;
   const int status = read_header([&] { return at < size ? int{bytes[at++]} : -1; }, fields);
   if (status != PELK_OK) return status;
   header->stamp = fields.stamp;
