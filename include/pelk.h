@@ -73,6 +73,9 @@ typedef ptrdiff_t (*pelk_read_fn)(void *user, void *buffer, size_t capacity);
 /* Takes all size bytes; returns 0, or nonzero on an error. */
 typedef int (*pelk_write_fn)(void *user, const void *data, size_t size);
 
+/* Callbacks get the `user` pointer of the call. They must not throw a C++
+   exception or longjmp out of the library. */
+
 /*
  * Settings that not every call needs. Zero-initialise one, set `size` to
  * sizeof(pelk_options), then change what you need; a null pointer means
@@ -139,8 +142,9 @@ typedef struct pelk_header {
 /*
  * Reads the header at the start of data without decoding anything.
  * PELK_ERROR_TRUNCATED means data ends inside the header: more bytes may
- * complete it. The name is not checked: before creating a file under it,
- * refuse path separators, "." and "..", and control characters.
+ * complete it (so an empty input, or 1F alone, is truncated, not foreign).
+ * The name is not checked: before creating a file under it, refuse path
+ * separators, "." and "..", and control characters.
  */
 PELK_API int pelk_read_header(const void *data, size_t size, pelk_header *header);
 
@@ -148,8 +152,10 @@ PELK_API int pelk_read_header(const void *data, size_t size, pelk_header *header
  * Restores the source from a whole container in memory into out, checking
  * the stream, the CRC-32 and the size field. Sets *out_size and returns
  * PELK_OK, or returns a negative code; on an error the bytes in out are
- * not to be used. The size field is the source size modulo 2^32, so it
- * suggests the room needed for sources under 4 GiB.
+ * not to be used, and *out_size is not set. The size field is the source
+ * size modulo 2^32, so it suggests the room needed for sources under 4 GiB.
+ * The faults of the container are reported in the order of its bytes, the
+ * first deciding.
  */
 PELK_API int pelk_decompress(const void *container, size_t container_size, void *out, size_t out_capacity,
                              size_t *out_size);

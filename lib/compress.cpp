@@ -7,6 +7,9 @@
 #include <memory>
 
 #include "container/container.h"
+#include "inflate/byte_source.h"
+#include "lib/callbacks.h"
+#include "lib/status.h"
 #include "pelk.h"
 
 namespace pelk {
@@ -24,62 +27,11 @@ std::unique_ptr<deflate_compressor, free_deleter> new_compressor() {
       static_cast<deflate_compressor*>(std::calloc(1, sizeof(deflate_compressor))));
 }
 
-struct memory_source {
-  const uint8_t* data;
-  size_t left;
-};
-
-ptrdiff_t read_memory_source(void* context, uint8_t* buffer, size_t capacity) {
-  memory_source& source = *static_cast<memory_source*>(context);
-  const size_t count = capacity < source.left ? capacity : source.left;
-  std::memcpy(buffer, source.data, count);
-  source.data += count;
-  source.left -= count;
-  return static_cast<ptrdiff_t>(count);
-}
-
-struct memory_output {
-  uint8_t* data;
-  size_t capacity;
-  size_t size;
-};
-
-int write_memory_output(void* context, const uint8_t* data, size_t size) {
-  memory_output& output = *static_cast<memory_output*>(context);
-  if (size > output.capacity - output.size) return ENOSPC;
-  std::memcpy(output.data + output.size, data, size);
-  output.size += size;
-  return 0;
-}
-
 int overwrite_memory_output(void* context, uint64_t offset, const uint8_t* data, size_t size) {
   memory_output& output = *static_cast<memory_output*>(context);
   if (offset > output.size || size > output.size - offset) return EINVAL;
   std::memcpy(output.data + offset, data, size);
   return 0;
-}
-
-struct callbacks {
-  pelk_read_fn read;
-  pelk_write_fn write;
-  void* user;
-};
-
-// The caller's read reports failure with any negative value and sets no
-// errno; the container writer takes -1 with errno as a failure.
-ptrdiff_t read_callback(void* context, uint8_t* buffer, size_t capacity) {
-  const callbacks& c = *static_cast<const callbacks*>(context);
-  const ptrdiff_t got = c.read(c.user, buffer, capacity);
-  if (got < 0 || static_cast<size_t>(got) > capacity) {
-    errno = EIO;
-    return -1;
-  }
-  return got;
-}
-
-int write_callback(void* context, const uint8_t* data, size_t size) {
-  const callbacks& c = *static_cast<const callbacks*>(context);
-  return c.write(c.user, data, size) == 0 ? 0 : EIO;
 }
 
 bool options_valid(const pelk_options* options) {
@@ -112,16 +64,18 @@ int pelk_compress_with(const pelk_options* options, const void* source, size_t s
   if ((source == nullptr && source_size != 0) || out == nullptr || out_size == nullptr || !options_valid(options)) {
     return PELK_ERROR_ARGUMENT;
   }
-  const auto compressor = new_compressor();
-  if (!compressor) return PELK_ERROR_NO_MEMORY;
-  memory_source input{static_cast<const uint8_t*>(source), source_size};
-  memory_output output{static_cast<uint8_t*>(out), out_capacity, 0};
-  const container_result result =
-      write_container(*compressor, {read_memory_source, &input}, {{write_memory_output, &output}, overwrite_memory_output},
-                      {source_size, stored_name, stamp});
-  if (result.write_error != 0) return PELK_ERROR_OUTPUT_TOO_SMALL;
-  *out_size = output.size;
-  return PELK_OK;
+  return without_exceptions([&] {
+    const auto compressor = new_compressor();
+    if (!compressor) return PELK_ERROR_NO_MEMORY;
+    memory_input input{static_cast<const uint8_t*>(source), source_size, SIZE_MAX};
+    memory_output output{static_cast<uint8_t*>(out), out_capacity, 0};
+    const container_result result =
+        write_container(*compressor, {read_memory, &input},
+                        {{write_memory_output, &output}, overwrite_memory_output}, {source_size, stored_name, stamp});
+    if (result.write_error != 0) return PELK_ERROR_OUTPUT_TOO_SMALL;
+    *out_size = output.size;
+    return PELK_OK;
+  });
 }
 
 int pelk_compress_stream(pelk_read_fn read, pelk_write_fn write, void* user, uint64_t source_size,
@@ -132,13 +86,15 @@ int pelk_compress_stream(pelk_read_fn read, pelk_write_fn write, void* user, uin
 int pelk_compress_stream_with(const pelk_options* options, pelk_read_fn read, pelk_write_fn write, void* user,
                               uint64_t source_size, const char* stored_name, uint32_t stamp) {
   if (read == nullptr || write == nullptr || !options_valid(options)) return PELK_ERROR_ARGUMENT;
-  const auto compressor = new_compressor();
-  if (!compressor) return PELK_ERROR_NO_MEMORY;
-  callbacks c{read, write, user};
-  const container_result result =
-      write_container(*compressor, {read_callback, &c}, {{write_callback, &c}, nullptr}, {source_size, stored_name, stamp});
-  if (result.read_error != 0) return PELK_ERROR_READ;
-  if (result.write_error != 0) return PELK_ERROR_WRITE;
-  if (result.bytes_read != source_size) return PELK_ERROR_SIZE_CHANGED;
-  return PELK_OK;
+  return without_exceptions([&] {
+    const auto compressor = new_compressor();
+    if (!compressor) return PELK_ERROR_NO_MEMORY;
+    callbacks c{read, write, user};
+    const container_result result = write_container(*compressor, {read_callback, &c},
+                                                    {{write_callback, &c}, nullptr}, {source_size, stored_name, stamp});
+    if (result.read_error != 0) return PELK_ERROR_READ;
+    if (result.write_error != 0) return PELK_ERROR_WRITE;
+    if (result.bytes_read != source_size) return PELK_ERROR_SIZE_CHANGED;
+    return PELK_OK;
+  });
 }

@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the benchmarks need,
-# skipping what is already there. Needs root (or sudo) only when something
-# is missing.
+# Installs Debian packages, skipping what is already there: the ones named
+# as arguments, or with none, everything the build, the tests, the fuzzers
+# and the benchmarks need. Needs root (or sudo) only when something is
+# missing.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev
-          libbenchmark-dev libdeflate-dev valgrind pkg-config)
+if [ $# -gt 0 ]; then
+  packages=("$@")
+else
+  packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev
+            libbenchmark-dev libdeflate-dev valgrind pkg-config)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,7 +1,10 @@
 // libFuzzer target for the compressor: each input is compressed in process,
 // one container after another in the same process, through memory files, and
 // checked with libdeflate: header fields, a stream that inflates to exactly
-// the input, and the CRC trailer right after it. Any mismatch aborts.
+// the input, and the CRC trailer right after it. The compressor is one
+// static object, as in the pelk program, and its container must equal the
+// one pelk_compress writes with a fresh object: nothing of an earlier input
+// may leak into a later one. Any mismatch aborts.
 //
 // An input whose first byte is F0 or above stands for a longer one: the rest
 // is tiled, each copy slightly altered, to up to 16 x 40000 bytes, so that
@@ -17,6 +20,7 @@
 
 #include "container/container.h"
 #include "common/file_io.h"
+#include "pelk.h"
 
 namespace {
 
@@ -72,5 +76,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   check(inflated == source);
   check(stream_at + used + 4 == c.size());
   check(le32(&c[stream_at + used]) == libdeflate_crc32(0, source.data(), source.size()));
+
+  std::vector<uint8_t> fresh(pelk_compress_bound(source.size(), sizeof "fuzz.bin" - 1));
+  size_t fresh_size = 0;
+  check(pelk_compress(source.data(), source.size(), "fuzz.bin", 0x5A17C0DE, fresh.data(), fresh.size(),
+                      &fresh_size) == PELK_OK);
+  check(fresh_size == c.size() && std::memcmp(fresh.data(), c.data(), c.size()) == 0);
   return 0;
 }

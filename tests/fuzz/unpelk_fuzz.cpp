@@ -3,7 +3,10 @@
 //
 // The first byte chooses what the rest is, and how finely it is fed (in
 // pieces of 1 to 64 bytes, so every refill boundary is crossed):
-//   mode 0  a container, read as `unpelk -t` reads it;
+//   mode 0  a container, restored by pelk_decompress and, fed in pieces,
+//           by pelk_decompress_stream: both give the same code, and a
+//           success must be true (the size field, the CRC-32 and
+//           libdeflate's reading of the stream all agree with the output);
 //   mode 1  a raw deflate stream: whenever ours decodes it, libdeflate must
 //           too, to the same bytes, stopping at the same byte;
 //   mode 2  the data compressed by libdeflate (level from the next byte),
@@ -18,9 +21,9 @@
 #include <cstdlib>
 #include <vector>
 
-#include "container/container_reader.h"
 #include "inflate/byte_source.h"
 #include "inflate/inflate.h"
+#include "pelk.h"
 
 namespace {
 
@@ -35,6 +38,20 @@ int collect(void* context, const uint8_t* data, size_t size) {
   if (out.size() + size > output_cap) return ENOSPC;
   out.insert(out.end(), data, data + size);
   return 0;
+}
+
+// The C API's callbacks: reads from memory, writes into a vector.
+struct api_io {
+  pelk::memory_input input;
+  std::vector<uint8_t>* out;
+};
+
+ptrdiff_t read_api(void* user, void* buffer, size_t capacity) {
+  return pelk::read_memory(&static_cast<api_io*>(user)->input, static_cast<uint8_t*>(buffer), capacity);
+}
+
+int write_api(void* user, const void* data, size_t size) {
+  return collect(static_cast<api_io*>(user)->out, static_cast<const uint8_t*>(data), size);
 }
 
 // Decodes stream with both inflaters and compares them.
@@ -75,14 +92,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   --size;
 
   if (mode == 0) {
-    pelk::memory_input input{data, size, chunk};
-    pelk::byte_source source{pelk::read_memory, &input};
-    pelk::container_header header;
-    static std::vector<uint8_t> out;
-    out.clear();
-    if (pelk::read_container_header(source, header).fault == pelk::container_fault::none) {
-      const pelk::body_check body = pelk::read_container_body(source, *state, {collect, &out}, header);
-      check(body.fault != pelk::container_fault::none || out.size() % (uint64_t{1} << 32) == header.size_field);
+    static std::vector<uint8_t> out(output_cap);
+    size_t produced = 0;
+    const int status = pelk_decompress(data, size, out.data(), out.size(), &produced);
+    check(status <= PELK_OK && status >= PELK_ERROR_TRAILING_DATA);
+
+    static std::vector<uint8_t> streamed;
+    streamed.clear();
+    api_io io{{data, size, chunk}, &streamed};
+    const int stream_status = pelk_decompress_stream(read_api, write_api, &io);
+    check(stream_status == status || (status == PELK_ERROR_OUTPUT_TOO_SMALL && stream_status == PELK_ERROR_WRITE));
+
+    if (status == PELK_OK) {
+      check(streamed.size() == produced && std::equal(streamed.begin(), streamed.end(), out.begin()));
+      pelk_header header;
+      check(pelk_read_header(data, size, &header) == PELK_OK);
+      check(static_cast<uint32_t>(produced) == header.size_field);
+      check(libdeflate_crc32(0, out.data(), produced) ==
+            (uint32_t{data[size - 4]} | uint32_t{data[size - 3]} << 8 | uint32_t{data[size - 2]} << 16 |
+             uint32_t{data[size - 1]} << 24));
+      static std::vector<uint8_t> theirs(output_cap);
+      static libdeflate_decompressor* const reference = libdeflate_alloc_decompressor();
+      size_t used = 0, their_size = 0;
+      check(libdeflate_deflate_decompress_ex(reference, data + header.header_size, size - header.header_size,
+                                             theirs.data(), theirs.size(), &used, &their_size) == LIBDEFLATE_SUCCESS);
+      check(header.header_size + used + 4 == size && their_size == produced &&
+            std::equal(out.begin(), out.begin() + static_cast<ptrdiff_t>(produced), theirs.begin()));
     }
   } else if (mode == 1) {
     compare_with_libdeflate(*state, data, size, chunk, nullptr);

@@ -1,0 +1,3 @@
+# find_package(pelk): the targets pelk::pelk (libpelk.so) and
+# pelk::pelk_static (libpelk.a, which brings the C++ runtime it needs).
+include("${CMAKE_CURRENT_LIST_DIR}/pelkTargets.cmake")

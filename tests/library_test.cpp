@@ -1,0 +1,310 @@
+// libpelk's C API, linked as callers link it (libpelk.so), checked against
+// outside references: the real pelk binary's containers, one thread's
+// results, and a table of damaged containers with the code each must give.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "container/container.h"
+#include "inflate/byte_source.h"
+#include "pelk.h"
+#include "tests/support/test_support.h"
+
+namespace pelk::test {
+namespace {
+
+constexpr uint32_t fixed_stamp = 0x5A17C0DE;
+
+// The corpus files, sorted so every run takes them in the same order.
+std::vector<std::filesystem::path> corpus_files() {
+  std::vector<std::filesystem::path> files;
+  if (const auto dir = corpus_dir()) {
+    for (const auto& entry : std::filesystem::directory_iterator(*dir)) {
+      if (entry.is_regular_file()) files.push_back(entry.path());
+    }
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+// "" when a equals b, else where they first differ.
+std::string difference(const bytes& a, const bytes& b) {
+  if (a == b) return "";
+  const auto at = std::mismatch(a.begin(), a.end(), b.begin(), b.end());
+  return "sizes " + std::to_string(a.size()) + " and " + std::to_string(b.size()) + ", first difference at " +
+         std::to_string(at.first - a.begin());
+}
+
+bytes compress(const bytes& data, const char* name) {
+  bytes out(pelk_compress_bound(data.size(), name != nullptr ? std::strlen(name) : 0));
+  size_t size = 0;
+  const int status = pelk_compress(data.data(), data.size(), name, fixed_stamp, out.data(), out.size(), &size);
+  if (status != PELK_OK) return to_bytes(std::string("pelk_compress: ") + pelk_error_string(status));
+  out.resize(size);
+  return out;
+}
+
+// Both sides of a streaming call: reads whose sizes cycle through `reads`
+// (never more than asked for), and a sink that collects what it is given.
+struct stream_io {
+  const bytes* in;
+  std::vector<size_t> reads;
+  size_t at = 0;
+  size_t calls = 0;
+  bytes out = {};
+};
+
+ptrdiff_t read_in_pieces(void* user, void* buffer, size_t capacity) {
+  stream_io& io = *static_cast<stream_io*>(user);
+  size_t count = std::min({capacity, io.reads[io.calls++ % io.reads.size()], io.in->size() - io.at});
+  std::memcpy(buffer, io.in->data() + io.at, count);
+  io.at += count;
+  return static_cast<ptrdiff_t>(count);
+}
+
+int collect(void* user, const void* data, size_t size) {
+  bytes& out = static_cast<stream_io*>(user)->out;
+  out.insert(out.end(), static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + size);
+  return 0;
+}
+
+const std::vector<size_t> odd_reads = {1, 7, 4097, 65539, 1, 300000};
+
+bytes compress_stream(const bytes& data, const char* name) {
+  stream_io io{&data, odd_reads};
+  const int status = pelk_compress_stream(read_in_pieces, collect, &io, data.size(), name, fixed_stamp);
+  return status == PELK_OK ? io.out : to_bytes(std::string("pelk_compress_stream: ") + pelk_error_string(status));
+}
+
+// The code pelk_decompress gives, with room for exactly the size field's
+// bytes unless a capacity is given; restored receives the bytes.
+int decompress(const bytes& container, bytes& restored, size_t capacity = SIZE_MAX) {
+  pelk_header header{};
+  if (capacity == SIZE_MAX) capacity = pelk_read_header(container.data(), container.size(), &header) == PELK_OK
+                                           ? header.size_field : 0;
+  restored.assign(capacity, 0xEE);
+  size_t size = 0;
+  const int status = pelk_decompress(container.data(), container.size(), restored.data(), capacity, &size);
+  restored.resize(status == PELK_OK ? size : 0);
+  return status;
+}
+
+int decompress_stream(const bytes& container, bytes& restored, std::vector<size_t> reads = odd_reads) {
+  stream_io io{&container, std::move(reads)};
+  const int status = pelk_decompress_stream(read_in_pieces, collect, &io);
+  restored = std::move(io.out);
+  return status;
+}
+
+// A compressor object that is kept and reused, as the pelk program keeps
+// its static one; the library allocates a fresh one for every call.
+struct reused_compressor {
+  std::unique_ptr<deflate_compressor, decltype(&std::free)> object{
+      static_cast<deflate_compressor*>(std::calloc(1, sizeof(deflate_compressor))), &std::free};
+
+  // "" when a equals b, else where they first differ.
+std::string difference(const bytes& a, const bytes& b) {
+  if (a == b) return "";
+  const auto at = std::mismatch(a.begin(), a.end(), b.begin(), b.end());
+  return "sizes " + std::to_string(a.size()) + " and " + std::to_string(b.size()) + ", first difference at " +
+         std::to_string(at.first - a.begin());
+}
+
+bytes compress(const bytes& data, const char* name) {
+    memory_input input{data.data(), data.size()};
+    stream_io out{nullptr, {}};
+    write_container(*object, {read_memory, &input},
+                    {{[](void* user, const uint8_t* p, size_t n) { return collect(user, p, n); }, &out}, nullptr},
+                    {data.size(), name, fixed_stamp});
+    return out.out;
+  }
+};
+
+// Every corpus file gives the pelk binary's container (run in a fresh
+// process, its stamp replaced by ours) through memory, through reads of odd
+// sizes and through one compressor object reused for all the files before
+// it, whose window and tables must not carry anything over; and each
+// container comes back through both decompression calls.
+TEST(LibraryAgainstProgram, CorpusContainersEqualPelksAndRestore) {
+  const auto files = corpus_files();
+  if (files.empty()) GTEST_SKIP() << "corpus not found at " << PELK_CORPUS_DIR;
+  reused_compressor reused;
+  for (const auto& path : files) {
+    const std::string name = path.filename().string();
+    SCOPED_TRACE(name);
+    const bytes source = read_file(path);
+    bytes expected = compress_with_pelk(source, name);
+    ASSERT_GE(expected.size(), 8u);
+    for (int i = 0; i < 4; ++i) expected[4 + i] = static_cast<uint8_t>(fixed_stamp >> (8 * i));
+
+    EXPECT_EQ(difference(compress(source, name.c_str()), expected), "");
+    EXPECT_EQ(difference(compress_stream(source, name.c_str()), expected), "");
+    EXPECT_EQ(difference(reused.compress(source, name.c_str()), expected), "");
+    bytes restored;
+    EXPECT_EQ(decompress(expected, restored), PELK_OK);
+    EXPECT_EQ(difference(restored, source), "");
+    EXPECT_EQ(decompress_stream(expected, restored), PELK_OK);
+    EXPECT_EQ(difference(restored, source), "");
+  }
+}
+
+// Threads at once, each on its own files, must give what one thread gave.
+// scripts/test.sh also runs this under ThreadSanitizer.
+TEST(LibraryThreads, ConcurrentCallsGiveTheOneThreadResults) {
+  const auto files = corpus_files();
+  if (files.empty()) GTEST_SKIP() << "corpus not found at " << PELK_CORPUS_DIR;
+  // The first 512 KiB of each file (more than a window and more than one
+  // of the inflater's output chunks) keep the sanitized run short.
+  std::vector<bytes> sources;
+  std::vector<bytes> expected;
+  for (const auto& path : files) {
+    bytes data = read_file(path);
+    data.resize(std::min<size_t>(data.size(), 512 << 10));
+    expected.push_back(compress(data, "t"));
+    sources.push_back(std::move(data));
+  }
+
+  constexpr size_t thread_count = 4;
+  std::vector<std::string> failures(thread_count);
+  std::vector<std::thread> threads;
+  for (size_t t = 0; t < thread_count; ++t) {
+    threads.emplace_back([&, t] {
+      for (size_t i = t; i < sources.size(); i += thread_count) {
+        bytes restored;
+        const std::string file = files[i].filename().string();
+        if (compress_stream(sources[i], "t") != expected[i]) failures[t] += file + ": streamed container differs; ";
+        if (compress(sources[i], "t") != expected[i]) failures[t] += file + ": container differs; ";
+        if (decompress(expected[i], restored) != PELK_OK || restored != sources[i]) {
+          failures[t] += file + ": not restored; ";
+        }
+        if (decompress_stream(expected[i], restored) != PELK_OK || restored != sources[i]) {
+          failures[t] += file + ": not restored by the stream call; ";
+        }
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (size_t t = 0; t < thread_count; ++t) EXPECT_EQ(failures[t], "") << "thread " << t;
+}
+
+// Each kind of damage gives its code, the same from memory, from a stream
+// read byte by byte and from one read; a damaged header gives it from
+// pelk_read_header too, and undamaged headers read there as they were
+// written.
+TEST(LibraryDecompress, DamagedContainersGiveTheirCodes) {
+  const bytes source = to_bytes(std::string(3000, 'a') + "the quick brown fox jumps over the lazy dog, " +
+                                std::string(500, 'z'));
+  const bytes good = compress(source, "a.txt");
+  pelk_header header{};
+  ASSERT_EQ(pelk_read_header(good.data(), good.size(), &header), PELK_OK);
+  EXPECT_EQ(header.stamp, fixed_stamp);
+  EXPECT_EQ(header.size_field, source.size());
+  EXPECT_TRUE(header.has_name && header.name == reinterpret_cast<const char*>(good.data()) + 12);
+  EXPECT_EQ(std::string(header.name, header.name_length), "a.txt");
+  EXPECT_EQ(header.header_size, 18u);
+  const bytes nameless = compress(source, nullptr);
+  ASSERT_EQ(pelk_read_header(nameless.data(), nameless.size(), &header), PELK_OK);
+  EXPECT_TRUE(!header.has_name && header.name == nullptr && header.header_size == 12);
+  for (size_t size = 0; size < 18; ++size) {
+    EXPECT_EQ(pelk_read_header(good.data(), size, &header), PELK_ERROR_TRUNCATED) << size;
+  }
+
+  const size_t stream = 18;
+  struct damage {
+    const char* what;
+    void (*apply)(bytes&);
+    int code;
+  };
+  const damage cases[] = {
+      {"second magic byte", [](bytes& c) { c[1] = 0x8B; }, PELK_ERROR_NOT_CONTAINER},
+      {"first magic byte alone wrong", [](bytes& c) { c.resize(1), c[0] = 0x1E; }, PELK_ERROR_NOT_CONTAINER},
+      {"method 7", [](bytes& c) { c[2] = 7; }, PELK_ERROR_UNSUPPORTED},
+      {"flags 0x10", [](bytes& c) { c[3] = 0x10; }, PELK_ERROR_UNSUPPORTED},
+      {"empty", [](bytes& c) { c.clear(); }, PELK_ERROR_TRUNCATED},
+      {"magic byte alone", [](bytes& c) { c.resize(1); }, PELK_ERROR_TRUNCATED},
+      {"header of 9 bytes", [](bytes& c) { c.resize(9); }, PELK_ERROR_TRUNCATED},
+      {"name without its zero", [](bytes& c) { c.resize(stream - 1); }, PELK_ERROR_TRUNCATED},
+      {"stream cut", [](bytes& c) { c.resize(stream + (c.size() - stream - 4) / 2); }, PELK_ERROR_TRUNCATED},
+      {"CRC cut", [](bytes& c) { c.resize(c.size() - 2); }, PELK_ERROR_TRUNCATED},
+      {"reserved block type", [](bytes& c) { c[stream] = 0x07; }, PELK_ERROR_CORRUPT},
+      {"CRC bit", [](bytes& c) { c.back() ^= 0x01; }, PELK_ERROR_CHECKSUM},
+      {"size field bit", [](bytes& c) { c[8] ^= 0x01; }, PELK_ERROR_SIZE_MISMATCH},
+      {"byte after the CRC", [](bytes& c) { c.push_back(0); }, PELK_ERROR_TRAILING_DATA},
+      // The first fault in the order of the bytes decides.
+      {"CRC bit and a byte after it", [](bytes& c) { c.back() ^= 1, c.push_back(0); }, PELK_ERROR_TRAILING_DATA},
+      {"size field and CRC", [](bytes& c) { c[8] ^= 1, c.back() ^= 1; }, PELK_ERROR_CHECKSUM},
+  };
+  for (const damage& d : cases) {
+    SCOPED_TRACE(d.what);
+    bytes container = good;
+    d.apply(container);
+    bytes restored;
+    EXPECT_EQ(decompress(container, restored, source.size()), d.code);
+    EXPECT_EQ(decompress_stream(container, restored, {1}), d.code);
+    EXPECT_EQ(decompress_stream(container, restored, {1 << 20}), d.code);
+    const bool in_header = d.code == PELK_ERROR_NOT_CONTAINER || d.code == PELK_ERROR_UNSUPPORTED ||
+                           container.size() < stream;
+    EXPECT_EQ(pelk_read_header(container.data(), container.size(), &header), in_header ? d.code : PELK_OK);
+  }
+
+  bytes restored;
+  EXPECT_EQ(decompress(good, restored, source.size() - 1), PELK_ERROR_OUTPUT_TOO_SMALL);
+  EXPECT_EQ(decompress(good, restored, source.size()), PELK_OK);
+  EXPECT_TRUE(restored == source);
+}
+
+// The caller's callbacks: failures are reported, never taken for data.
+TEST(LibraryStreams, CallbackFailuresGiveTheirCodes) {
+  const bytes source = random_bytes(200000, 7);
+  const bytes container = compress(source, "r");
+  const auto failing_read = [](void*, void*, size_t) -> ptrdiff_t { return -1; };
+  const auto overlong_read = [](void*, void*, size_t capacity) -> ptrdiff_t {
+    return static_cast<ptrdiff_t>(capacity + 1);
+  };
+  const auto failing_write = [](void*, const void*, size_t) { return 5; };
+
+  stream_io io{&source, {4096}};
+  EXPECT_EQ(pelk_compress_stream(failing_read, collect, &io, source.size(), "r", 0), PELK_ERROR_READ);
+  EXPECT_EQ(pelk_compress_stream(overlong_read, collect, &io, source.size(), "r", 0), PELK_ERROR_READ);
+  EXPECT_EQ(pelk_compress_stream(read_in_pieces, failing_write, &io, source.size(), "r", 0), PELK_ERROR_WRITE);
+  io = {&source, {4096}};
+  EXPECT_EQ(pelk_compress_stream(read_in_pieces, collect, &io, source.size() + 1, "r", 0),
+            PELK_ERROR_SIZE_CHANGED);
+
+  EXPECT_EQ(pelk_decompress_stream(failing_read, collect, &io), PELK_ERROR_READ);
+  EXPECT_EQ(pelk_decompress_stream(overlong_read, collect, &io), PELK_ERROR_READ);
+  io = {&container, {4096}};
+  EXPECT_EQ(pelk_decompress_stream(read_in_pieces, failing_write, &io), PELK_ERROR_WRITE);
+}
+
+// pelk_compress_bound is enough for bytes that do not compress, at sizes
+// around the 64 KiB of a stored block and up to a few MiB, and one byte
+// less than the container needs is refused.
+TEST(LibraryCompressBound, HoldsForIncompressibleBytes) {
+  for (const size_t size : {size_t{0}, size_t{1}, size_t{65535}, size_t{65536}, size_t{65537}, size_t{65536 + 300},
+                            size_t{3 * 65536 + 1}, size_t{(3 << 20) + 5}}) {
+    SCOPED_TRACE(size);
+    const bytes source = random_bytes(size, size);
+    bytes out(pelk_compress_bound(size, 4));
+    size_t written = 0;
+    ASSERT_EQ(pelk_compress(source.data(), size, "name", 0, out.data(), out.size(), &written), PELK_OK);
+    EXPECT_LE(written, out.size());
+    out.resize(written);
+    bytes restored;
+    EXPECT_EQ(decompress(out, restored), PELK_OK);
+    EXPECT_TRUE(restored == source);
+    bytes short_out(written - 1);
+    EXPECT_EQ(pelk_compress(source.data(), size, "name", 0, short_out.data(), short_out.size(), &written),
+              PELK_ERROR_OUTPUT_TOO_SMALL);
+  }
+}
+
+}  // namespace
+}  // namespace pelk::test
