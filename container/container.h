@@ -21,11 +21,17 @@
 
 namespace pelk {
 
+// Told the number of source bytes read so far, after every read (one per
+// window refill, so it costs nothing); a program's progress display.
+using progress_function = void (*)(void* context, uint64_t bytes_read);
+
 struct container_settings {
   uint64_t source_size;     // the header keeps the low 32 bits
   const char* stored_name;  // null: the header stores no name
   uint32_t stamp;
   int level = default_level;
+  progress_function progress = nullptr;  // null: nobody is told
+  void* progress_context = nullptr;
 };
 
 // Where a container goes: a sink, and, where the output can take bytes

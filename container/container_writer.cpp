@@ -22,6 +22,8 @@ void put_le32(uint8_t* at, uint32_t value) {
 struct counted_input {
   input_source source;
   const int* output_error;
+  progress_function progress;
+  void* progress_context;
   uint64_t bytes_read = 0;
   uint32_t crc = 0;
   int read_error = 0;
@@ -39,6 +41,7 @@ ptrdiff_t read_counted(void* context, uint8_t* buffer, size_t capacity) {
   }
   input.crc = crc32_extend(input.crc, buffer, stored);
   input.bytes_read += stored;
+  if (input.progress != nullptr) input.progress(input.progress_context, input.bytes_read);
   return static_cast<ptrdiff_t>(stored);
 }
 
@@ -69,7 +72,7 @@ container_result write_container(deflate_compressor& compressor, input_source so
     } while (*name++ != '\0');
   }
 
-  counted_input input{source, &out.error};
+  counted_input input{source, &out.error, settings.progress, settings.progress_context};
   deflate_stream(compressor, settings.level, {read_counted, &input});
   emit_le32(out, input.crc);
 
