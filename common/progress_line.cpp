@@ -1,6 +1,6 @@
 // The progress line: see progress_line.h.
 //
-//   unpelk: big.plk:  37%  112.3 MB/s  0:12 left
+//   unpelk: big.plk:   37%  112.3 MB/s  0:12 left
 //
 // Each drawing starts with a carriage return and overwrites the one before;
 // spaces cover what a shorter line leaves of a longer one, and the erasure

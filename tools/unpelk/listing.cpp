@@ -23,6 +23,12 @@
 // and the ratio as "--". A wrapped size whose remainder is large enough to
 // explain the stream cannot be told from an honest one without decoding,
 // and is listed as the header says.
+//
+// Decoding replaces guesswork: -l -v (and a container on a pipe, whose
+// length only decoding can tell) shows the decoded length, and -v a check
+// column between the ratio and the date. The totals line sums the sizes
+// shown; a size known only to pass 4294967295 counts as that, and makes
+// the total a bound, ">N".
 #include "tools/unpelk/listing.h"
 
 #include <cinttypes>
