@@ -217,8 +217,8 @@ int compress_file(const char* source, const char* target) {
   container_settings settings{measured, path_tail(source), time_stamp};
   settings.progress = progress_line::on_progress;
   settings.progress_context = &progress;
-  const container_result result = write_container(compressor, {read_descriptor, &input.fd},
-                                                  {{write_descriptor, &output.fd}, overwrite_descriptor}, settings);
+  const container_result result = write_container(
+      compressor, {read_descriptor, &input.fd}, {{write_descriptor, &output.fd}, overwrite_descriptor}, settings);
   progress.finish();
   // A read error comes first: the writes after it only finished what it cut short.
   if (result.read_error != 0) report_system_error(result.read_error);

@@ -63,7 +63,8 @@ bool restore_all(const options& parsed, const action_choices& choices, inflater&
   }
   if (!parsed.directory && parsed.operands.size() == 2) {
     const std::string& target = parsed.operands[1];
-    const destination where = is_directory(target) ? destination{"", as_directory(target)} : destination{target, ""};
+    const destination where =
+        is_directory(target) ? destination{"", as_directory(target)} : destination{target, ""};
     return restore_container(parsed.operands[0], where, choices, state);
   }
   bool all_ok = true;

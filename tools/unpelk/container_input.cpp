@@ -77,7 +77,8 @@ bool open_container(const std::string& operand, opened_container& container) {
   const bool standard_input = operand == standard_input_operand;
   container.name = standard_input ? "standard input" : operand;
   struct stat info;
-  if (!(standard_input ? open_standard_input(container, info) : open_named(operand, container, info))) return false;
+  const bool opened = standard_input ? open_standard_input(container, info) : open_named(operand, container, info);
+  if (!opened) return false;
   container.identity = {info.st_dev, info.st_ino};
   container.source.read = read_counted;
   container.source.context = &container;

@@ -68,8 +68,8 @@ int64_t rounded_quotient(int64_t numerator, int64_t denominator) {
 // The space saved, six characters wide; see the top of the file.
 std::string ratio_text(uint64_t compressed_size, uint64_t original_size) {
   if (original_size == 0) return "--";
-  // Halving both keeps the ratio and keeps 11 and 1000 times the original
-  // far inside 64 bits; only sizes past a tebibyte (decoded totals) need it.
+  // Halving both keeps the ratio, and keeps 11 and 1000 times the original
+  // inside 64 bits; only decoded sizes and totals past a tebibyte need it.
   while (original_size > (uint64_t{1} << 40)) {
     original_size >>= 1;
     compressed_size >>= 1;
@@ -122,7 +122,8 @@ std::string figures(uint64_t compressed_size, uint64_t original, bool known, con
   const std::string size_text = known ? std::to_string(original) : ">" + std::to_string(original);
   const std::string ratio = known ? ratio_text(compressed_size, original) : "--";
   char text[96];
-  std::snprintf(text, sizeof text, "%12" PRIu64 "  %12s  %6s  ", compressed_size, size_text.c_str(), ratio.c_str());
+  std::snprintf(text, sizeof text, "%12" PRIu64 "  %12s  %6s  ", compressed_size, size_text.c_str(),
+                ratio.c_str());
   std::string line = text;
   if (verdict != nullptr) {
     std::snprintf(text, sizeof text, "%-8s  ", verdict);
@@ -159,7 +160,8 @@ std::string list_heading(bool verbose) {
 std::string list_line(const list_entry& entry, int current_year) {
   const container_header& header = *entry.header;
   const std::optional<uint64_t> original = original_size(entry);
-  std::string line = figures(entry.compressed_size, original.value_or(UINT32_MAX), original.has_value(), entry.verdict);
+  std::string line =
+      figures(entry.compressed_size, original.value_or(UINT32_MAX), original.has_value(), entry.verdict);
   line += stamp_text(header.stamp, current_year) + "  ";
   return line + (header.has_name ? printable(header.name) : std::string("(no name)"));
 }
@@ -173,7 +175,8 @@ void add_to_totals(list_totals& totals, const list_entry& entry) {
 }
 
 std::string totals_line(const list_totals& totals, bool verbose) {
-  std::string line = figures(totals.compressed, totals.original, !totals.original_is_bound, verbose ? "" : nullptr);
+  std::string line =
+      figures(totals.compressed, totals.original, !totals.original_is_bound, verbose ? "" : nullptr);
   line.append(21, ' ');  // the date and time columns
   return line + "(total of " + std::to_string(totals.containers) + " containers)";
 }

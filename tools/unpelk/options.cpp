@@ -143,7 +143,9 @@ std::string check_operands(const options& parsed) {
   }
   if (parsed.directory) {
     if (parsed.directory->empty()) return "an empty file name was given";
-    if (parsed.chosen != mode::restore) return "option -d restores into a directory; it does not go with -c, -t or -l";
+    if (parsed.chosen != mode::restore) {
+      return "option -d restores into a directory; it does not go with -c, -t or -l";
+    }
   }
   if (std::count(parsed.operands.begin(), parsed.operands.end(), standard_input_operand) > 1) {
     return "standard input can be read only once";
