@@ -21,6 +21,10 @@
 
 namespace pelk {
 
+// Told the number of source bytes read so far, after every read (one per
+// window refill, so it costs nothing); a program's progress display.
+using progress_function = void (*)(void* context, uint64_t bytes_read);
+
 struct container_settings {
   uint64_t source_size;     // the header keeps the low 32 bits
   const char* stored_name;  // null: the header stores no name
@@ -31,6 +35,8 @@ struct container_settings {
   // container is the same for every count.
   unsigned threads = 1;
   uint32_t segment_size = default_segment_size;
+  progress_function progress = nullptr;  // null: nobody is told
+  void* progress_context = nullptr;
 };
 
 // Where a container goes: a sink, and, where the output can take bytes

@@ -23,6 +23,8 @@ void put_le32(uint8_t* at, uint32_t value) {
 struct counted_input {
   input_source source;
   const int* output_error;
+  progress_function progress;
+  void* progress_context;
   uint64_t bytes_read = 0;
   uint32_t crc = 0;
   int read_error = 0;
@@ -40,6 +42,7 @@ ptrdiff_t read_counted(void* context, uint8_t* buffer, size_t capacity) {
   }
   input.crc = crc32_extend(input.crc, buffer, stored);
   input.bytes_read += stored;
+  if (input.progress != nullptr) input.progress(input.progress_context, input.bytes_read);
   return static_cast<ptrdiff_t>(stored);
 }
 
@@ -70,7 +73,7 @@ container_result write_container(deflate_compressor& compressor, input_source so
     } while (*name++ != '\0');
   }
 
-  counted_input input{source, &out.error};
+  counted_input input{source, &out.error, settings.progress, settings.progress_context};
   const input_source engine_input{read_counted, &input};
   const uint64_t segments = (settings.source_size + settings.segment_size - 1) / settings.segment_size;
   const unsigned threads = static_cast<unsigned>(std::min<uint64_t>(settings.threads, segments));

@@ -23,6 +23,7 @@
 
 #include "container/container.h"
 #include "common/file_io.h"
+#include "common/progress_line.h"
 #include "container/stamp.h"
 #include "container/temporary_file.h"
 #include "engine/engine.h"
@@ -211,9 +212,14 @@ int compress_file(const char* source, const char* target) {
   target_file output = open_target(target, input.info);
 
   const uint64_t measured = static_cast<uint64_t>(input.info.st_size);
-  const container_result result =
-      write_container(compressor, {read_descriptor, &input.fd},
-                      {{write_descriptor, &output.fd}, overwrite_descriptor}, {measured, path_tail(source), time_stamp});
+  // Shown only on a terminal, and gone before any report below.
+  progress_line progress("pelk:", measured);
+  container_settings settings{measured, path_tail(source), time_stamp};
+  settings.progress = progress_line::on_progress;
+  settings.progress_context = &progress;
+  const container_result result = write_container(
+      compressor, {read_descriptor, &input.fd}, {{write_descriptor, &output.fd}, overwrite_descriptor}, settings);
+  progress.finish();
   // A read error comes first: the writes after it only finished what it cut short.
   if (result.read_error != 0) report_system_error(result.read_error);
   if (result.write_error != 0) report_system_error(result.write_error);

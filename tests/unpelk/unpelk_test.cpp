@@ -1,10 +1,16 @@
 // The real unpelk on containers from the real pelk: round trips, every kind
 // of malformed container, unsafe stored names, and what each option prints,
-// writes and returns.
+// writes and returns; and the progress line of both programs on a terminal.
 #include <gtest/gtest.h>
+
+#include <libdeflate.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <optional>
@@ -33,11 +39,89 @@ run_result unpelk(strings args, const temp_dir& dir, int status, const std::stri
   return run;
 }
 
-strings entries(const temp_dir& dir) {
+strings entries_of(const fs::path& directory) {
   strings names;
-  for (const auto& entry : fs::directory_iterator(dir.path())) names.push_back(entry.path().filename());
+  for (const auto& entry : fs::directory_iterator(directory)) names.push_back(entry.path().filename());
   std::sort(names.begin(), names.end());
   return names;
+}
+
+strings entries(const temp_dir& dir) { return entries_of(dir.path()); }
+
+// How a run went with its standard input and error set up as a user's shell
+// would: standard input a pipe holding `input` and standard error a file,
+// or both on a terminal (a new pseudo-terminal). Standard output is a pipe.
+struct attached_run {
+  int status = -1;
+  std::string out;
+  std::string err;  // all the terminal received, when it was one
+};
+
+attached_run run_attached(const strings& args, const temp_dir& dir, bool terminal, const std::string& input = "") {
+  int out_pipe[2], in_pipe[2] = {-1, -1}, terminal_side = -1, program_side = -1;
+  std::FILE* err_file = terminal ? nullptr : std::tmpfile();
+  if (::pipe(out_pipe) != 0 || (!terminal && (err_file == nullptr || ::pipe(in_pipe) != 0))) {
+    throw std::runtime_error("pipe failed");
+  }
+  if (terminal) {
+    if (::openpty(&terminal_side, &program_side, nullptr, nullptr, nullptr) != 0) {
+      throw std::runtime_error("openpty failed");
+    }
+    termios mode;  // raw: what the program writes arrives unchanged
+    ::tcgetattr(program_side, &mode);
+    ::cfmakeraw(&mode);
+    ::tcsetattr(program_side, TCSANOW, &mode);
+  } else {
+    // The input fits a pipe's buffer, so nothing has to feed it during the run.
+    if (input.size() > 65536 ||
+        ::write(in_pipe[1], input.data(), input.size()) != static_cast<ssize_t>(input.size())) {
+      throw std::runtime_error("input does not fit a pipe");
+    }
+    ::close(in_pipe[1]);
+  }
+  std::vector<char*> argv;
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(terminal ? program_side : in_pipe[0], 0);
+    ::dup2(out_pipe[1], 1);
+    ::dup2(terminal ? program_side : ::fileno(err_file), 2);
+    if (::chdir(dir.path().c_str()) != 0) ::_exit(127);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  ::close(out_pipe[1]);
+  ::close(terminal ? program_side : in_pipe[0]);
+  attached_run run;
+  // The terminal is read as the run goes, as its buffer is small; once the
+  // program has gone it reports EIO.
+  pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {terminal_side, POLLIN, 0}};
+  std::string* sinks[2] = {&run.out, &run.err};
+  for (int open_count = terminal ? 2 : 1; open_count > 0;) {
+    if (::poll(fds, 2, -1) < 0) continue;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      char chunk[4096];
+      const ssize_t got = ::read(fds[i].fd, chunk, sizeof chunk);
+      if (got > 0) {
+        sinks[i]->append(chunk, static_cast<size_t>(got));
+      } else {
+        ::close(fds[i].fd);
+        fds[i].fd = -1;
+        --open_count;
+      }
+    }
+  }
+  int wait_status = 0;
+  ::waitpid(pid, &wait_status, 0);
+  run.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+  if (err_file != nullptr) {
+    std::rewind(err_file);
+    for (int c; (c = std::fgetc(err_file)) != EOF;) run.err.push_back(static_cast<char>(c));
+    std::fclose(err_file);
+  }
+  return run;
 }
 
 class UnpelkCorpus : public ::testing::TestWithParam<const char*> {};
@@ -138,10 +222,38 @@ TEST(UnpelkOptions, TestListStdoutOverwriteAndUsage) {
   unpelk({"-f", "a.plk"}, dir, 0);
   EXPECT_TRUE(read_file(dir / "a.txt") == to_bytes(text));
 
-  for (const strings& args : std::vector<strings>{{}, {"-x", "a.plk"}, {"-t", "-l", "a.plk"}, {"a.plk", "b", "c"}}) {
-    unpelk(args, dir, 2, "unpelk: ");
+  // The long forms do what their letters do; "--" ends the options.
+  EXPECT_EQ(unpelk({"--stdout", "a.plk"}, dir, 0).out, text);
+  EXPECT_EQ(unpelk({"--to-stdout", "--quiet", "--keep", "a.plk"}, dir, 0).out, text);
+  EXPECT_EQ(unpelk({"--list", "a.plk"}, dir, 0).out, listing);
+  unpelk({"--test", "a.plk", "bad.plk"}, dir, 1, "unpelk: bad.plk: truncated header");
+  write_file(dir / "a.txt", to_bytes("old"));
+  unpelk({"-qf", "a.plk"}, dir, 0);
+  EXPECT_TRUE(read_file(dir / "a.txt") == to_bytes(text));
+  write_file(dir / "a.txt", to_bytes("old"));
+  unpelk({"a.plk", "--force"}, dir, 0);
+  EXPECT_TRUE(read_file(dir / "a.txt") == to_bytes(text));
+  write_file(dir / "-a.plk", container);
+  EXPECT_EQ(unpelk({"-c", "--", "-a.plk"}, dir, 0).out, text);
+
+  const std::vector<std::pair<strings, std::string>> usage_errors = {
+      {{}, "no container given"},
+      {{"-c", "-a.plk"}, "unknown option -a"},
+      {{"--bogus", "a.plk"}, "unknown option --bogus"},
+      {{"--force=yes", "a.plk"}, "option --force takes no value"},
+      {{"a.plk", "-d"}, "option -d needs a directory name"},
+      {{"-t", "--list", "a.plk"}, "options -c, -t and -l exclude each other"},
+      {{"-t", "--directory=.", "a.plk"}, "option -d restores into a directory; it does not go with -c, -t or -l"},
+      {{"-c", "-", "a.plk", "-"}, "standard input can be read only once"},
+      {{"a.plk", "-"}, "\"-\" is not a target; -c writes to standard output"}};
+  for (const auto& [args, message] : usage_errors) {
+    EXPECT_EQ(unpelk(args, dir, 2).err, "unpelk: " + message + " (unpelk --help shows the usage)\n");
   }
-  EXPECT_EQ(unpelk({"-h"}, dir, 0).out.rfind("Usage: unpelk", 0), 0u);
+  const std::string help = unpelk({"-h"}, dir, 0).out;
+  EXPECT_EQ(help.rfind("Usage: unpelk", 0), 0u);
+  EXPECT_EQ(unpelk({"--help"}, dir, 0).out, help);
+  EXPECT_EQ(unpelk({"-V"}, dir, 0).out, "unpelk " PELK_VERSION "\n");
+  EXPECT_EQ(unpelk({"--version"}, dir, 0).out, "unpelk " PELK_VERSION "\n");
 }
 
 // Targets that must never be written, each refused with its real reason and
@@ -171,20 +283,22 @@ TEST(UnpelkTarget, RefusedTargetsAreLeftAloneWithTheirRealReason) {
   EXPECT_TRUE(fs::is_fifo(dir / "fifo"));
 
   // Refusals gave the system's reason for a later step: "Device or resource
-  // busy" for ".", "Not a directory" for an existing directory with a slash.
+  // busy" for a stored name that is a directory, "Not a directory" for a
+  // missing directory with a slash.
   fs::create_directory(dir / "sub");
-  unpelk({"-f", "x.plk", "."}, dir, 1, "unpelk: .: is a directory\n");
-  unpelk({"-f", "x.plk", "sub/"}, dir, 1, "unpelk: sub/: is a directory\n");
+  write_file(dir / "d.plk", compress_with_pelk(to_bytes("restored"), "sub"));
+  unpelk({"-f", "d.plk"}, dir, 1, "unpelk: sub: is a directory\n");
+  unpelk({"-f", "d.plk", "."}, dir, 1, "unpelk: ./sub: is a directory\n");
   unpelk({"x.plk", "new/"}, dir, 1, "unpelk: new/: names a directory (it ends in /), not a file\n");
-  EXPECT_EQ(entries(dir), (strings{"a.txt", "fifo", "self.plk", "sub", "x.plk"}));
+  EXPECT_EQ(entries(dir), (strings{"a.txt", "d.plk", "fifo", "self.plk", "sub", "x.plk"}));
   EXPECT_TRUE(fs::is_empty(dir / "sub"));
 }
 
-// A container whose stream restores a gibibyte of zero bytes from 7 MB:
-// one fixed-code block of a literal 0 and then copies of 258 bytes at
-// distance 1 (code 285, distance code 0: 13 bits each). Its CRC is wrong;
-// the runs that use it are ended long before the check.
-bytes gibibyte_of_zeros_container() {
+// A container of 1 + 258 * copies zero bytes: one fixed-code block of a
+// literal 0 and then copies of 258 bytes at distance 1 (code 285, distance
+// code 0: 13 bits each), so a gibibyte takes 7 MB. Its size field and CRC
+// are zero, for the caller to set.
+bytes zeros_container(uint32_t copies) {
   bytes c = {0x1F, 0xAB, 8, 0, 0, 0, 0, 0, 0, 0, 0, 0};
   uint32_t bits = 0;
   int count = 0;
@@ -192,19 +306,19 @@ bytes gibibyte_of_zeros_container() {
     bits |= value << count;
     for (count += width; count >= 8; count -= 8, bits >>= 8) c.push_back(static_cast<uint8_t>(bits));
   };
-  auto put_code = [&](uint32_t code, int width) {  // Huffman codes: most significant bit first
-    for (int i = width - 1; i >= 0; --i) put((code >> i) & 1, 1);
+  auto huffman = [](uint32_t code, int width) {  // Huffman codes go most significant bit first
+    uint32_t reversed = 0;
+    for (int i = 0; i < width; ++i) reversed |= ((code >> i) & 1) << (width - 1 - i);
+    return reversed;
   };
-  put(1, 1);                // final block
-  put(1, 2);                // fixed codes
-  put_code(0x30, 8);        // literal 0
-  for (uint32_t i = 0; i < (1u << 30) / 258; ++i) {
-    put_code(0xC5, 8);      // length 258
-    put_code(0, 5);         // distance 1
-  }
-  put_code(0, 7);           // end of block
+  put(1, 1);                   // final block
+  put(1, 2);                   // fixed codes
+  put(huffman(0x30, 8), 8);    // literal 0
+  const uint32_t copy = huffman(0xC5, 8) | huffman(0, 5) << 8;  // length 258, distance 1
+  for (uint32_t i = 0; i < copies; ++i) put(copy, 13);
+  put(huffman(0, 7), 7);       // end of block
   put(0, 7);
-  c.insert(c.end(), 4, 0);  // CRC-32
+  c.insert(c.end(), 4, 0);     // CRC-32
   return c;
 }
 
@@ -289,7 +403,7 @@ TEST(UnpelkSignals, EverySignalThatEndsARestoreRemovesItsTemporaryFile) {
 
   // Signals from outside, mid-decode; the size limit (SIGXFSZ ignored)
   // only bounds the disk a run could fill if a signal came too late.
-  write_file(dir / "g.plk", gibibyte_of_zeros_container());
+  write_file(dir / "g.plk", zeros_container((1u << 30) / 258));  // a gibibyte from 7 MB; its CRC is wrong
   for (const int signal_number : {SIGQUIT, SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF, SIGXCPU, SIGTERM}) {
     SCOPED_TRACE(strsignal(signal_number));
     const ended_run run = restore_limited(dir, "g.plk", rlim_t{512} << 20, true, [&](pid_t pid) {
@@ -321,7 +435,7 @@ TEST(UnpelkNames, EveryNameIsEscapedWhereverItIsPrinted) {
 // -l printed a ratio of -5480.0% that pushed the later columns aside,
 // dates such as an hour 31 or a February 30th, a ratio from a size field
 // that cannot be the whole size, and its heading when no container could
-// be read.
+// be read. Several containers end with their totals.
 TEST(UnpelkListing, FiguresStayInTheirColumnsAndNeverMislead) {
   auto with = [](bytes c, uint32_t stamp, std::optional<uint32_t> size = {}) {
     for (int i = 0; i < 4; ++i) c[4 + i] = static_cast<uint8_t>(stamp >> 8 * i);
@@ -349,16 +463,182 @@ TEST(UnpelkListing, FiguresStayInTheirColumnsAndNeverMislead) {
   const std::string out = unpelk({"-l", "1.plk", "2.plk", "3.plk", "4.plk", "5.plk"}, dir, 0).out;
   const std::string head = "  compressed  uncompressed   ratio  date       time      name\n";
   const std::string tiny_figures = column(tiny.size()) + "             1  <-999%  ";
-  EXPECT_EQ(out.substr(0, out.rfind('\n', out.size() - 2) + 1),
-            head + tiny_figures + "2020-02-29 12:34:56  tiny\n" +
-                tiny_figures + "invalid 0xA000F800   tiny\n" +
-                tiny_figures + "invalid 0xA03D0000   tiny\n" +
-                column(big.size()) + "   >4294967295      --  2020-02-29 12:34:56  big\n");
-  const std::string last = out.substr(out.rfind('\n', out.size() - 2) + 1);
-  EXPECT_EQ(last.substr(0, 26), column(big.size()) + "         70000") << last;  // incompressible is not "wrapped"
-  EXPECT_EQ(last.substr(head.find("name")), "big\n") << last;
-
+  const std::string big_figures = column(big.size()) + "         70000   -0.1%  ";  // incompressible is not "wrapped"
+  // The totals of a size known only to pass 4294967295 are a bound: more
+  // than the known sizes plus 4294967295.
+  EXPECT_EQ(out, head + tiny_figures + "2020-02-29 12:34:56  tiny\n" +
+                     tiny_figures + "invalid 0xA000F800   tiny\n" +
+                     tiny_figures + "invalid 0xA03D0000   tiny\n" +
+                     column(big.size()) + "   >4294967295      --  2020-02-29 12:34:56  big\n" +
+                     big_figures + "2020-02-29 12:34:56  big\n" +
+                     column(3 * tiny.size() + 2 * big.size()) + "   >" + std::to_string(3 + 4294967295ull + 70000) +
+                     "      --  " + std::string(21, ' ') + "(total of 5 containers)\n");
   EXPECT_EQ(unpelk({"-l", "missing.plk"}, dir, 1, "unpelk: missing.plk: ").out, "");
+}
+
+
+// Several containers are restored, each beside itself or into the directory
+// -d names, and one that fails stops none of the others; two operands are
+// always a container and its target, never two containers.
+TEST(UnpelkSeveral, EachContainerIsRestoredWhereTheOperandsSay) {
+  temp_dir dir;
+  for (const char* sub : {"sub", "out", "into"}) fs::create_directory(dir / sub);
+  write_file(dir / "a.plk", compress_with_pelk(to_bytes("first"), "a.txt"));
+  write_file(dir / "sub/b.plk", compress_with_pelk(to_bytes("second"), "b.txt"));
+  write_file(dir / "bad.plk", to_bytes("junk"));
+
+  unpelk({"a.plk", "bad.plk", "sub/b.plk"}, dir, 1, "unpelk: bad.plk: not a pelk container (bad magic bytes)\n");
+  EXPECT_TRUE(read_file(dir / "a.txt") == to_bytes("first"));
+  EXPECT_TRUE(read_file(dir / "sub/b.txt") == to_bytes("second"));
+
+  unpelk({"-d", "out", "a.plk", "sub/b.plk"}, dir, 0);
+  EXPECT_TRUE(read_file(dir / "out/a.txt") == to_bytes("first"));
+  EXPECT_TRUE(read_file(dir / "out/b.txt") == to_bytes("second"));
+  unpelk({"sub/b.plk", "into"}, dir, 0);  // an existing directory is where, not what
+  EXPECT_EQ(entries_of(dir / "into"), strings{"b.txt"});
+
+  const bytes kept = read_file(dir / "sub/b.plk");
+  unpelk({"a.plk", "sub/b.plk"}, dir, 1, "unpelk: sub/b.plk: already exists (use -f to overwrite)\n");
+  unpelk({"-d", "a.plk", "sub/b.plk"}, dir, 1, "unpelk: a.plk: is not a directory\n");
+  EXPECT_TRUE(read_file(dir / "sub/b.plk") == kept);
+  EXPECT_EQ(entries(dir), (strings{"a.plk", "a.txt", "bad.plk", "into", "out", "sub"}));
+}
+
+// A container arrives through a pipe: "-" names standard input, which -c
+// and -t also read when no container is named. -l learns the container's
+// length by decoding it, and without that length it prints no line.
+TEST(UnpelkStandardInput, AContainerArrivesThroughAPipe) {
+  temp_dir dir;
+  const std::string text = "piped " + std::string(5000, 'p');
+  const bytes container = compress_with_pelk(to_bytes(text), "p.txt");
+  const std::string piped(container.begin(), container.end());
+  auto through_pipe = [&](strings args, int status, const std::string& input) {
+    args.insert(args.begin(), UNPELK_BINARY_PATH);
+    const attached_run run = run_attached(args, dir, false, input);
+    EXPECT_EQ(run.status, status) << run.err;
+    return run;
+  };
+  EXPECT_EQ(through_pipe({"-c", "-"}, 0, piped).out, text);
+  EXPECT_EQ(through_pipe({"-c"}, 0, piped).out, text);
+  EXPECT_EQ(through_pipe({"-t"}, 0, piped).err, "");
+  char figures[32];
+  std::snprintf(figures, sizeof figures, "%12zu  %12zu", container.size(), text.size());
+  const std::string listing = through_pipe({"-l", "-"}, 0, piped).out;
+  EXPECT_EQ(listing.substr(listing.find('\n') + 1, 26), figures) << listing;
+  EXPECT_EQ(listing.substr(listing.size() - 7), " p.txt\n");
+  through_pipe({"-"}, 0, piped);
+  EXPECT_TRUE(read_file(dir / "p.txt") == to_bytes(text));
+
+  const std::string truncated = piped.substr(0, piped.size() - 9);
+  for (const char* mode : {"-t", "-l"}) {
+    const attached_run run = through_pipe({mode, "-"}, 1, truncated);
+    EXPECT_EQ(run.err, "unpelk: standard input: compressed data is truncated\n");
+    EXPECT_EQ(run.out, "");
+  }
+  EXPECT_EQ(entries(dir), strings{"p.txt"});
+}
+
+// -l -v decodes: the uncompressed column shows the true size where the size
+// field has wrapped past 4 GiB, the check column whether the CRC-32 and
+// the size agree, and the totals add the true sizes. A bad CRC is also an
+// error.
+TEST(UnpelkListing, VerboseShowsTheTrueSizeAndTheCheck) {
+  const uint32_t copies = (uint32_t{1} << 31) / 129 + 1;  // just past 4 GiB
+  const uint64_t size = 1 + uint64_t{258} * copies;
+  bytes big = zeros_container(copies);
+  std::vector<uint8_t> zeros(1 << 20);
+  uint32_t crc = 0;
+  for (uint64_t left = size; left > 0; left -= std::min<uint64_t>(left, zeros.size())) {
+    crc = libdeflate_crc32(crc, zeros.data(), std::min<uint64_t>(left, zeros.size()));
+  }
+  for (int i = 0; i < 4; ++i) {
+    big[8 + i] = static_cast<uint8_t>(size >> 8 * i);  // the size modulo 2^32
+    big[big.size() - 4 + i] = static_cast<uint8_t>(crc >> 8 * i);
+  }
+  bytes bad = compress_with_pelk(to_bytes(std::string(100, 'b')), "bad");
+  bad.back() ^= 1;
+  temp_dir dir;
+  write_file(dir / "big.plk", big);
+  write_file(dir / "bad.plk", bad);
+
+  const run_result run = unpelk({"-l", "-v", "big.plk", "bad.plk"}, dir, 1, "unpelk: bad.plk: CRC-32 mismatch");
+  const std::string head = "  compressed  uncompressed   ratio  check     date       time      name";
+  char expected[160];
+  std::snprintf(expected, sizeof expected, "%s\n%12zu  %12llu", head.c_str(), big.size(),
+                static_cast<unsigned long long>(size));
+  EXPECT_EQ(run.out.substr(0, std::strlen(expected)), expected) << run.out;
+  const size_t check = head.find("check");
+  std::vector<std::string> lines;
+  for (size_t at = 0, end; (end = run.out.find('\n', at)) != std::string::npos; at = end + 1) {
+    lines.push_back(run.out.substr(at, end - at));
+  }
+  ASSERT_EQ(lines.size(), 4u) << run.out;
+  EXPECT_EQ(lines[1].substr(check, 10), "ok        ");
+  EXPECT_EQ(lines[2].substr(check, 10), "bad crc   ");
+  std::snprintf(expected, sizeof expected, "%12zu  %12llu", big.size() + bad.size(),
+                static_cast<unsigned long long>(size + 100));
+  EXPECT_EQ(lines[3].substr(0, 26), expected);
+  EXPECT_EQ(lines[3].substr(head.find("name")), "(total of 2 containers)");
+}
+
+// What a terminal shows on the cursor's line once it has taken `bytes`: a
+// carriage return goes back to the line's start, and every other byte
+// replaces the character under the cursor.
+std::string terminal_line(const std::string& bytes) {
+  std::string line;
+  size_t column = 0;
+  for (const char c : bytes) {
+    if (c == '\r') {
+      column = 0;
+    } else if (column < line.size()) {
+      line[column++] = c;
+    } else {
+      line.push_back(c);
+      ++column;
+    }
+  }
+  return line;
+}
+
+// The progress line of both programs appears on a terminal for a source or
+// a container of 64 MiB or more, at once, and is gone when the run ends;
+// never for a smaller one, with -q, or on a standard error that is a file.
+// What goes to standard output never changes. Standard input that is a
+// terminal is never read as a container.
+TEST(Progress, DrawnAndErasedOnATerminalOnlyForLongWork) {
+  temp_dir dir;
+  write_file(dir / "big.bin", random_bytes(std::size_t{65} << 20, 17));  // the container is as long
+  write_file(dir / "small.bin", random_bytes(100000, 18));
+  auto drawn_and_erased = [](const attached_run& run, const std::string& first_drawing) {
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err.rfind("\r" + first_drawing + "\r", 0), 0u) << run.err;
+    EXPECT_EQ(run.err.find('\n'), std::string::npos) << run.err;
+    EXPECT_EQ(terminal_line(run.err).find_first_not_of(' '), std::string::npos) << run.err;
+  };
+  const attached_run pelk_run = run_attached({pelk_binary(), "big.bin", "big.plk"}, dir, true);
+  EXPECT_EQ(pelk_run.out, announced("big.bin"));
+  drawn_and_erased(pelk_run, "pelk:    0%");
+  drawn_and_erased(run_attached({UNPELK_BINARY_PATH, "-t", "big.plk"}, dir, true), "unpelk: big.plk:    0%");
+
+  for (const strings& args : std::vector<strings>{{pelk_binary(), "small.bin", "small.plk"},
+                                                  {UNPELK_BINARY_PATH, "-q", "-t", "big.plk"}}) {
+    const attached_run run = run_attached(args, dir, true);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+  }
+  fs::resize_file(dir / "small.bin", std::size_t{65} << 20);  // quick to compress: a hole
+  const attached_run to_file = run_attached({pelk_binary(), "small.bin", "again.plk"}, dir, false);
+  EXPECT_EQ(to_file.status, 0);
+  EXPECT_EQ(to_file.out, announced("small.bin"));
+  EXPECT_EQ(to_file.err, "");
+  EXPECT_EQ(run_attached({UNPELK_BINARY_PATH, "-t", "big.plk"}, dir, false).err, "");
+
+  const attached_run no_operand = run_attached({UNPELK_BINARY_PATH, "-t"}, dir, true);
+  EXPECT_EQ(no_operand.status, 2);
+  EXPECT_EQ(no_operand.err, "unpelk: no container given (unpelk --help shows the usage)\n");
+  const attached_run typed = run_attached({UNPELK_BINARY_PATH, "-t", "-"}, dir, true);
+  EXPECT_EQ(typed.status, 1);
+  EXPECT_EQ(typed.err, "unpelk: standard input: is a terminal, not a container\n");
 }
 
 }  // namespace

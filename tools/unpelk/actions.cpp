@@ -1,22 +1,20 @@
 // The per-container actions: see actions.h.
 //
-// Every action opens the container, reads its header and, except listing,
-// decodes its stream into a sink: a temporary file (restore), standard
-// output (-c) or nothing (-t). Faults of the container are reported against
-// the container's name, faults of writing against the output's name.
+// Every action opens the container, reads its header and, except a plain
+// listing, decodes its stream into a sink: a temporary file (restore),
+// standard output (-c) or nothing (-t, -l). Faults of the container are
+// reported against the container's name, faults of writing against the
+// output's name.
 #include "tools/unpelk/actions.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "common/file_io.h"
-#include "container/container_reader.h"
-#include "inflate/byte_source.h"
-#include "tools/unpelk/listing.h"
+#include "common/progress_line.h"
+#include "tools/unpelk/container_input.h"
 #include "tools/unpelk/output_file.h"
 #include "tools/unpelk/stored_name.h"
 #include "tools/unpelk/target_check.h"
@@ -26,88 +24,69 @@ namespace {
 
 constexpr uint64_t default_name_max = 255;
 
-// An open container with its header read; closes itself.
-struct opened_container {
-  int fd = -1;
-  uint64_t file_size = 0;
-  file_identity identity{};
-  byte_source source;
-  container_header header;
-
-  opened_container() = default;
-  opened_container(const opened_container&) = delete;
-  opened_container& operator=(const opened_container&) = delete;
-  ~opened_container() {
-    if (fd >= 0) ::close(fd);
-  }
-};
-
-bool open_container(const std::string& path, opened_container& container) {
-  // Without blocking: opening a FIFO would wait for a writer before the
-  // check below could refuse it. Reads from a regular file never block.
-  container.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (container.fd < 0) {
-    report(path, std::strerror(errno));
-    return false;
-  }
-  struct stat info;
-  if (::fstat(container.fd, &info) != 0) {
-    report(path, std::strerror(errno));
-    return false;
-  }
-  if (!S_ISREG(info.st_mode)) {
-    report(path, S_ISDIR(info.st_mode) ? "is a directory" : "not a regular file");
-    return false;
-  }
-  container.file_size = static_cast<uint64_t>(info.st_size);
-  container.identity = {info.st_dev, info.st_ino};
-  container.source.read = read_descriptor;
-  container.source.context = &container.fd;
-  const container_problem problem = read_container_header(container.source, container.header);
-  if (problem.fault != container_fault::none) {
-    report(path, problem.text);
-    return false;
-  }
-  return true;
-}
-
 int discard_bytes(void*, const uint8_t*, size_t) { return 0; }
 
-// Decodes the open container into the file open as *output_fd, or nowhere
-// when that is null; reports a fault of the container, or a failed write
-// against output_name.
-bool decode_into(const std::string& path, opened_container& container, inflater& state, int* output_fd,
-                 const std::string& output_name) {
-  const byte_sink sink = output_fd != nullptr ? byte_sink{write_descriptor, output_fd} : byte_sink{discard_bytes, nullptr};
-  const body_check check = read_container_body(container.source, state, sink, container.header);
+// Decodes the rest of the container into sink and checks it, under a
+// progress line when one is wanted and the container's length is known.
+// Reports nothing.
+body_check decode(opened_container& container, inflater& state, byte_sink sink, bool progress_wanted) {
+  progress_line line("unpelk: " + printable(container.name) + ":", container.size.value_or(0),
+                     progress_wanted && container.size.has_value());
+  container.progress = &line;
+  body_check check = read_container_body(container.source, state, sink, container.header);
+  container.progress = nullptr;
+  return check;
+}
+
+// Reports what decoding found; returns whether all was well.
+bool report_check(const opened_container& container, const body_check& check, const std::string& output_name) {
   if (check.fault == container_fault::write_failed) {
     report(output_name, std::string("write error: ") + std::strerror(check.write_error));
     return false;
   }
   if (check.fault != container_fault::none) {
-    report(path, check.text);
+    report(container.name, check.text);
     return false;
   }
   return true;
 }
 
-// The file the stored name asks for, in the container's directory, or ""
-// after reporting why it cannot be used.
-std::string stored_target(const std::string& path, const container_header& header) {
+// Decodes the open container into the file open as *output_fd, or nowhere
+// when that is null, and reports a fault.
+bool decode_into(opened_container& container, inflater& state, int* output_fd, const std::string& output_name,
+                 bool progress_wanted) {
+  const byte_sink sink = output_fd != nullptr ? byte_sink{write_descriptor, output_fd} : byte_sink{discard_bytes, nullptr};
+  return report_check(container, decode(container, state, sink, progress_wanted), output_name);
+}
+
+// The file the stored name asks for in `directory`, or "" after reporting
+// why it cannot be used.
+std::string stored_target(const opened_container& container, const std::string& directory) {
+  const container_header& header = container.header;
   if (!header.has_name) {
-    report(path, "the container stores no name; give a target name");
+    report(container.name, "the container stores no name; give a target name");
     return "";
   }
-  const std::string directory = directory_of(path);
   const long name_max = ::pathconf(directory.empty() ? "." : directory.c_str(), _PC_NAME_MAX);
   const char* reason = unsafe_name_reason(header.name, header.name_length,
                                           name_max > 0 ? static_cast<uint64_t>(name_max) : default_name_max);
   if (reason != nullptr) {
-    report(path, std::string("refusing the stored name \"") + printable(header.name) + "\": " + reason +
-                     "; give a target name");
+    report(container.name, std::string("refusing the stored name \"") + printable(header.name) + "\": " + reason +
+                               "; give a target name");
     return "";
   }
   return directory + header.name;
+}
+
+// The check column of -l -v.
+const char* verdict_of(container_fault fault) {
+  switch (fault) {
+    case container_fault::none: return "ok";
+    case container_fault::checksum: return "bad crc";
+    case container_fault::size_mismatch: return "bad size";
+    case container_fault::read_failed: return "failed";
+    default: return "damaged";
+  }
 }
 
 }  // namespace
@@ -118,14 +97,14 @@ void report(const std::string& file, const std::string& reason) {
   std::fprintf(stderr, "unpelk: %s: %s\n", printable(file).c_str(), reason.c_str());
 }
 
-bool restore_container(const std::string& path, const std::string& target, bool overwrite,
+bool restore_container(const std::string& operand, const destination& where, const action_choices& choices,
                        inflater& state) {
   opened_container container;
-  if (!open_container(path, container)) return false;
-  const std::string final_path = target.empty() ? stored_target(path, container.header) : target;
+  if (!open_container(operand, container)) return false;
+  const std::string final_path = where.file.empty() ? stored_target(container, where.directory) : where.file;
   if (final_path.empty()) return false;
 
-  const std::string refusal = target_refusal(final_path, container.identity, overwrite);
+  const std::string refusal = target_refusal(final_path, container.identity, choices.overwrite);
   if (!refusal.empty()) {
     report(final_path, refusal);
     return false;
@@ -136,11 +115,11 @@ bool restore_container(const std::string& path, const std::string& target, bool 
     report(final_path, "cannot create a temporary file beside it: " + failure);
     return false;
   }
-  if (!decode_into(path, container, state, &output.fd, final_path)) {
+  if (!decode_into(container, state, &output.fd, final_path, choices.progress)) {
     discard_temporary(output);
     return false;
   }
-  const std::string commit_failure = commit_output(output, overwrite);
+  const std::string commit_failure = commit_output(output, choices.overwrite);
   if (!commit_failure.empty()) {
     report(final_path, commit_failure);
     return false;
@@ -148,25 +127,45 @@ bool restore_container(const std::string& path, const std::string& target, bool 
   return true;
 }
 
-bool write_container_to_stdout(const std::string& path, inflater& state) {
+bool write_container_to_stdout(const std::string& operand, const action_choices& choices, inflater& state) {
   opened_container container;
-  if (!open_container(path, container)) return false;
+  if (!open_container(operand, container)) return false;
   int standard_output = STDOUT_FILENO;
-  return decode_into(path, container, state, &standard_output, "standard output");
+  return decode_into(container, state, &standard_output, "standard output", choices.progress);
 }
 
-bool test_container(const std::string& path, inflater& state) {
+bool test_container(const std::string& operand, const action_choices& choices, inflater& state) {
   opened_container container;
-  return open_container(path, container) && decode_into(path, container, state, nullptr, "");
+  return open_container(operand, container) && decode_into(container, state, nullptr, "", choices.progress);
 }
 
-bool list_container(const std::string& path, int current_year, bool& heading_printed) {
+bool list_container(const std::string& operand, const action_choices& choices, inflater& state,
+                    listing_state& listing) {
   opened_container container;
-  if (!open_container(path, container)) return false;
-  if (!heading_printed) std::printf("%s\n", list_heading().c_str());
-  heading_printed = true;
-  std::printf("%s\n", list_line(container.header, container.file_size, current_year).c_str());
-  return true;
+  if (!open_container(operand, container)) return false;
+  list_entry entry{&container.header, container.size.value_or(0), std::nullopt, nullptr};
+  body_check check;
+  if (choices.verbose || !container.size) {
+    check = decode(container, state, {discard_bytes, nullptr}, choices.progress);
+    // Past these faults the stream was decoded to its end and the trailer read.
+    const bool decoded_whole = check.fault == container_fault::none || check.fault == container_fault::checksum ||
+                               check.fault == container_fault::size_mismatch;
+    if (decoded_whole) entry.decoded_size = check.decoded_size;
+    if (choices.verbose) entry.verdict = verdict_of(check.fault);
+    if (!container.size) {
+      // Read to its end, a pipe has given the container's length; any other
+      // fault leaves it unknown, and there is no line to print.
+      if (!decoded_whole) return report_check(container, check, "");
+      entry.compressed_size = container.bytes_read;
+    }
+  }
+  if (!listing.heading_printed) std::printf("%s\n", list_heading(choices.verbose).c_str());
+  listing.heading_printed = true;
+  std::printf("%s\n", list_line(entry, listing.current_year).c_str());
+  add_to_totals(listing.totals, entry);
+  if (check.fault == container_fault::none) return true;
+  std::fflush(stdout);  // the line first, where both reach one terminal
+  return report_check(container, check, "");
 }
 
 }  // namespace pelk

@@ -7,24 +7,48 @@
 #include <string>
 
 #include "inflate/inflate.h"
+#include "tools/unpelk/listing.h"
 
 namespace pelk {
 
-// Restores the container to `target`, or when that is empty to its stored
-// name in the container's directory. An existing regular file is replaced
-// only with `overwrite`; the container itself, a directory, a device, a
-// FIFO or a socket never is (target_check.h).
-bool restore_container(const std::string& path, const std::string& target, bool overwrite,
+// The choices of the command line that every action heeds.
+struct action_choices {
+  bool overwrite = false;  // -f
+  bool progress = true;    // a progress line may be drawn (not -q)
+  bool verbose = false;    // -l -v
+};
+
+// Where a restored file goes: the named file, or the stored name inside a
+// directory ("" for the current one, else ending in '/').
+struct destination {
+  std::string file;
+  std::string directory;
+};
+
+// Restores the container. An existing regular file is replaced only with
+// `overwrite`; the container itself, a directory, a device, a FIFO or a
+// socket never is (target_check.h).
+bool restore_container(const std::string& operand, const destination& where, const action_choices& choices,
                        inflater& state);
 
-bool write_container_to_stdout(const std::string& path, inflater& state);
+bool write_container_to_stdout(const std::string& operand, const action_choices& choices, inflater& state);
 
-bool test_container(const std::string& path, inflater& state);
+bool test_container(const std::string& operand, const action_choices& choices, inflater& state);
 
-// Prints the listing line of one container; current_year dates its stamp.
-// The column heading comes before the first line printed, once, so a run
-// that can read no container prints none.
-bool list_container(const std::string& path, int current_year, bool& heading_printed);
+// What listing several containers carries from one to the next.
+struct listing_state {
+  int current_year = 1980;  // dates the stamps
+  bool heading_printed = false;
+  list_totals totals;
+};
+
+// Prints the listing line of one container. The column heading comes
+// before the first line printed, once, so a run that can read no container
+// prints none. The stream is decoded with -v, or when the container's
+// length is known only by reading it (a pipe); a fault found then is
+// reported and fails the listing, after its line.
+bool list_container(const std::string& operand, const action_choices& choices, inflater& state,
+                    listing_state& listing);
 
 // "unpelk: <file>: <reason>" on standard error, the file name escaped.
 void report(const std::string& file, const std::string& reason);

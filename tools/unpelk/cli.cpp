@@ -1,99 +1,37 @@
-// The command line, in the manner of the classic Unix decompressors:
-// single-letter options that may be grouped (-tf) and may stand anywhere,
-// "--" ending them, then the operands.
+// The run: options taken apart (options.h), the operands given their
+// meaning, and each container handed to its action.
 //
-//   unpelk [-f] FILE.plk [TARGET]   restore
-//   unpelk -c FILE.plk...           to standard output
-//   unpelk -t FILE.plk...           test
-//   unpelk -l FILE.plk...           list
+//   unpelk [-f] FILE.plk [TARGET]        restore, as TARGET or into it
+//   unpelk [-f] FILE.plk FILE.plk FILE.plk...   restore each beside itself
+//   unpelk [-f] -d DIR FILE.plk...        restore into DIR
+//   unpelk -c|-t|-l FILE.plk...           to standard output, test, list
 //
-// A usage error is one line on standard error and exit status 2; it is found
-// before any container is touched. With several containers every one is
-// tried, and the status is 1 when any failed.
+// Two operands without -d are always a container and its target, never two
+// containers: which one a user meant would otherwise be a guess, and a
+// wrong guess writes a file the user did not ask for. A usage error is one
+// line on standard error and exit status 2; it is found before any
+// container is touched. With several containers every one is tried, and
+// the status is 1 when any failed.
 #include "tools/unpelk/cli.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <string>
-#include <vector>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "container/temporary_file.h"
 #include "tools/unpelk/actions.h"
-#include "tools/unpelk/stored_name.h"
+#include "tools/unpelk/options.h"
 
 namespace pelk {
 namespace {
 
-constexpr const char help_text[] =
-    "Usage: unpelk [-f] FILE.plk [TARGET]\n"
-    "       unpelk -c|-t|-l FILE.plk...\n"
-    "Restores files compressed by pelk.\n"
-    "\n"
-    "  (no option)  restore FILE.plk under the name it stores, in the directory\n"
-    "               of FILE.plk, or as TARGET when one is given\n"
-    "  -c           write the restored data to standard output\n"
-    "  -t           test: decode and check the CRC-32 and the size, write nothing\n"
-    "  -l           list the stored name, sizes, ratio and time stamp\n"
-    "  -f           overwrite an existing regular file\n"
-    "  -h           show this help\n"
-    "\n"
-    "Exit status: 0 when all went well, 1 after an error, 2 after a usage error.\n";
-
-enum class mode : char { restore = 'r', to_stdout = 'c', test = 't', list = 'l' };
-
-struct options {
-  mode chosen = mode::restore;
-  bool overwrite = false;
-  bool help = false;
-  std::vector<std::string> operands;
-};
-
 int usage_error(const std::string& message) {
-  std::fprintf(stderr, "unpelk: %s (unpelk -h shows the usage)\n", message.c_str());
+  std::fprintf(stderr, "unpelk: %s (unpelk --help shows the usage)\n", message.c_str());
   return exit_usage;
-}
-
-// Fills `parsed`; returns "" or the usage error.
-std::string parse(int argc, char** argv, options& parsed) {
-  bool options_ended = false;
-  bool mode_given = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (options_ended || arg.size() < 2 || arg[0] != '-') {
-      parsed.operands.push_back(arg);
-      continue;
-    }
-    if (arg == "--") {
-      options_ended = true;
-      continue;
-    }
-    for (const char letter : arg.substr(1)) {
-      switch (letter) {
-        case 'f': parsed.overwrite = true; break;
-        case 'h': parsed.help = true; break;
-        case 'c': case 't': case 'l':
-          if (mode_given && parsed.chosen != static_cast<mode>(letter)) {
-            return "options -c, -t and -l exclude each other";
-          }
-          mode_given = true;
-          parsed.chosen = static_cast<mode>(letter);
-          break;
-        default: return "unknown option -" + printable(std::string_view(&letter, 1));
-      }
-    }
-  }
-  if (parsed.help) return "";
-  if (parsed.operands.empty()) return "no container given";
-  // An empty operand is what a script passes for an unset variable; taken
-  // as "no target" it would restore under the stored name instead, and -f
-  // would replace whatever file has that name.
-  for (const std::string& operand : parsed.operands) {
-    if (operand.empty()) return "an empty file name was given";
-  }
-  if (parsed.chosen == mode::restore && parsed.operands.size() > 2) {
-    return "too many operands: give one container and at most one target";
-  }
-  return "";
 }
 
 int current_year() {
@@ -102,36 +40,89 @@ int current_year() {
   return local != nullptr ? local->tm_year + 1900 : 1980;
 }
 
+bool is_directory(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::string as_directory(const std::string& path) { return path.back() == '/' ? path : path + "/"; }
+
+// Restores every operand to where the command line sends it.
+bool restore_all(const options& parsed, const action_choices& choices, inflater& state) {
+  if (parsed.directory) {
+    const std::string& directory = *parsed.directory;
+    struct stat info;
+    if (::stat(directory.c_str(), &info) != 0) {
+      report(directory, std::strerror(errno));
+      return false;
+    }
+    if (!S_ISDIR(info.st_mode)) {
+      report(directory, "is not a directory");
+      return false;
+    }
+  }
+  if (!parsed.directory && parsed.operands.size() == 2) {
+    const std::string& target = parsed.operands[1];
+    const destination where =
+        is_directory(target) ? destination{"", as_directory(target)} : destination{target, ""};
+    return restore_container(parsed.operands[0], where, choices, state);
+  }
+  bool all_ok = true;
+  for (const std::string& operand : parsed.operands) {
+    // Beside itself: a container on standard input has no place of its own
+    // and restores into the current directory.
+    const std::string directory = parsed.directory ? as_directory(*parsed.directory) : directory_of(operand);
+    all_ok &= restore_container(operand, {"", directory}, choices, state);
+  }
+  return all_ok;
+}
+
 }  // namespace
 
 int unpelk_main(int argc, char** argv) {
   options parsed;
-  const std::string problem = parse(argc, argv, parsed);
+  const std::string problem = parse_options(argc, argv, parsed);
   if (!problem.empty()) return usage_error(problem);
   if (parsed.help) {
     std::fputs(help_text, stdout);
     return exit_ok;
   }
+  if (parsed.version) {
+    std::printf("unpelk %s\n", PELK_VERSION);
+    return exit_ok;
+  }
+  const bool to_be_decoded = parsed.chosen == mode::to_stdout || parsed.chosen == mode::test;
+  if (parsed.operands.empty() && to_be_decoded && ::isatty(STDIN_FILENO) != 1) {
+    parsed.operands.push_back(standard_input_operand);
+  }
+  const std::string operand_problem = check_operands(parsed);
+  if (!operand_problem.empty()) return usage_error(operand_problem);
 
   install_signal_cleanup();
   const inflater_ptr state = make_inflater();
+  action_choices choices;
+  choices.overwrite = parsed.overwrite;
+  // Restored data on the terminal would run through the line and break it.
+  choices.progress = !parsed.quiet && !(parsed.chosen == mode::to_stdout && ::isatty(STDOUT_FILENO) == 1);
+  choices.verbose = parsed.verbose;
   bool all_ok = true;
   switch (parsed.chosen) {
-    case mode::restore: {
-      const std::string target = parsed.operands.size() == 2 ? parsed.operands[1] : "";
-      all_ok = restore_container(parsed.operands[0], target, parsed.overwrite, *state);
+    case mode::restore:
+      all_ok = restore_all(parsed, choices, *state);
       break;
-    }
     case mode::to_stdout:
-      for (const std::string& path : parsed.operands) all_ok &= write_container_to_stdout(path, *state);
+      for (const std::string& path : parsed.operands) all_ok &= write_container_to_stdout(path, choices, *state);
       break;
     case mode::test:
-      for (const std::string& path : parsed.operands) all_ok &= test_container(path, *state);
+      for (const std::string& path : parsed.operands) all_ok &= test_container(path, choices, *state);
       break;
     case mode::list: {
-      const int year = current_year();
-      bool heading_printed = false;
-      for (const std::string& path : parsed.operands) all_ok &= list_container(path, year, heading_printed);
+      listing_state listing;
+      listing.current_year = current_year();
+      for (const std::string& path : parsed.operands) all_ok &= list_container(path, choices, *state, listing);
+      if (parsed.operands.size() > 1 && listing.heading_printed) {
+        std::printf("%s\n", totals_line(listing.totals, parsed.verbose).c_str());
+      }
       break;
     }
   }

@@ -23,9 +23,16 @@
 // and the ratio as "--". A wrapped size whose remainder is large enough to
 // explain the stream cannot be told from an honest one without decoding,
 // and is listed as the header says.
+//
+// Decoding replaces guesswork: -l -v (and a container on a pipe, whose
+// length only decoding can tell) shows the decoded length, and -v a check
+// column between the ratio and the date. The totals line sums the sizes
+// shown; a size known only to pass 4294967295 counts as that, and makes
+// the total a bound, ">N".
 #include "tools/unpelk/listing.h"
 
 #include <cinttypes>
+#include <cstdint>
 #include <cstdio>
 
 #include "container/container_format.h"
@@ -59,12 +66,18 @@ int64_t rounded_quotient(int64_t numerator, int64_t denominator) {
 }
 
 // The space saved, six characters wide; see the top of the file.
-std::string ratio_text(uint64_t compressed_size, uint32_t original_size) {
+std::string ratio_text(uint64_t compressed_size, uint64_t original_size) {
   if (original_size == 0) return "--";
+  // Halving both keeps the ratio, and keeps 11 and 1000 times the original
+  // inside 64 bits; only decoded sizes and totals past a tebibyte need it.
+  while (original_size > (uint64_t{1} << 40)) {
+    original_size >>= 1;
+    compressed_size >>= 1;
+  }
   const auto original = static_cast<int64_t>(original_size);
   // From 11 times the original the saving is -1000% or worse; below that
   // the arithmetic stays far inside 64 bits.
-  if (compressed_size >= 11 * static_cast<uint64_t>(original)) return "<-999%";
+  if (compressed_size >= 11 * original_size) return "<-999%";
   const int64_t saved = 1000 * (original - static_cast<int64_t>(compressed_size));
   const int64_t tenths = rounded_quotient(saved, original);
   char text[16];
@@ -92,6 +105,33 @@ std::string stamp_text(uint32_t stamp, int current_year) {
   return text;
 }
 
+// What the uncompressed column shows: the decoded length when there is one,
+// else the size field, or nothing when that cannot be the whole size.
+std::optional<uint64_t> original_size(const list_entry& entry) {
+  if (entry.decoded_size) return entry.decoded_size;
+  if (size_field_wrapped(*entry.header, entry.compressed_size)) return std::nullopt;
+  return entry.header->size_field;
+}
+
+uint64_t saturating_sum(uint64_t a, uint64_t b) { return b > UINT64_MAX - a ? UINT64_MAX : a + b; }
+
+// The columns before the date: sizes, ratio and, with a verdict, the check.
+// An original size that is not known is only known to be more than
+// `original`, and has no ratio.
+std::string figures(uint64_t compressed_size, uint64_t original, bool known, const char* verdict) {
+  const std::string size_text = known ? std::to_string(original) : ">" + std::to_string(original);
+  const std::string ratio = known ? ratio_text(compressed_size, original) : "--";
+  char text[96];
+  std::snprintf(text, sizeof text, "%12" PRIu64 "  %12s  %6s  ", compressed_size, size_text.c_str(),
+                ratio.c_str());
+  std::string line = text;
+  if (verdict != nullptr) {
+    std::snprintf(text, sizeof text, "%-8s  ", verdict);
+    line += text;
+  }
+  return line;
+}
+
 }  // namespace
 
 stamp_time decode_stamp(uint32_t stamp, int current_year) {
@@ -112,20 +152,33 @@ bool is_real_time(const stamp_time& t) {
          t.minute <= 59 && t.second <= 58;
 }
 
-std::string list_heading() {
-  return "  compressed  uncompressed   ratio  date       time      name";
+std::string list_heading(bool verbose) {
+  return std::string("  compressed  uncompressed   ratio  ") + (verbose ? "check     " : "") +
+         "date       time      name";
 }
 
-std::string list_line(const container_header& header, uint64_t compressed_size, int current_year) {
-  const bool wrapped = size_field_wrapped(header, compressed_size);
-  char uncompressed[16];
-  std::snprintf(uncompressed, sizeof uncompressed, "%" PRIu32, header.size_field);
-  char line[128];
-  std::snprintf(line, sizeof line, "%12" PRIu64 "  %12s  %6s  %s  ", compressed_size,
-                wrapped ? ">4294967295" : uncompressed,
-                wrapped ? "--" : ratio_text(compressed_size, header.size_field).c_str(),
-                stamp_text(header.stamp, current_year).c_str());
+std::string list_line(const list_entry& entry, int current_year) {
+  const container_header& header = *entry.header;
+  const std::optional<uint64_t> original = original_size(entry);
+  std::string line =
+      figures(entry.compressed_size, original.value_or(UINT32_MAX), original.has_value(), entry.verdict);
+  line += stamp_text(header.stamp, current_year) + "  ";
   return line + (header.has_name ? printable(header.name) : std::string("(no name)"));
+}
+
+void add_to_totals(list_totals& totals, const list_entry& entry) {
+  const std::optional<uint64_t> original = original_size(entry);
+  ++totals.containers;
+  totals.compressed = saturating_sum(totals.compressed, entry.compressed_size);
+  totals.original = saturating_sum(totals.original, original.value_or(uint64_t{UINT32_MAX}));
+  totals.original_is_bound |= !original.has_value();
+}
+
+std::string totals_line(const list_totals& totals, bool verbose) {
+  std::string line =
+      figures(totals.compressed, totals.original, !totals.original_is_bound, verbose ? "" : nullptr);
+  line.append(21, ' ');  // the date and time columns
+  return line + "(total of " + std::to_string(totals.containers) + " containers)";
 }
 
 }  // namespace pelk
