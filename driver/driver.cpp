@@ -26,6 +26,7 @@
 #include "common/progress_line.h"
 #include "container/stamp.h"
 #include "container/temporary_file.h"
+#include "driver/thread_count.h"
 #include "engine/engine.h"
 
 namespace pelk {
@@ -207,6 +208,8 @@ int compress_file(const char* source, const char* target) {
   announce(source);
 
   if (std::strcmp(source, target) == 0) refuse(target, "source and target are the same file");
+  const std::optional<unsigned> threads = compression_threads();
+  if (!threads) refuse("PELK_THREADS", "not a positive whole number of threads");
 
   source_file input = open_source(source);
   target_file output = open_target(target, input.info);
@@ -217,6 +220,7 @@ int compress_file(const char* source, const char* target) {
   container_settings settings{measured, path_tail(source), time_stamp};
   settings.progress = progress_line::on_progress;
   settings.progress_context = &progress;
+  settings.threads = *threads;
   const container_result result = write_container(
       compressor, {read_descriptor, &input.fd}, {{write_descriptor, &output.fd}, overwrite_descriptor}, settings);
   progress.finish();

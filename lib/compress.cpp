@@ -2,6 +2,7 @@
 // zero-filled, runs the container writer over memory or the caller's
 // callbacks, and turns the result into a status code.
 #include <cerrno>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -14,6 +15,10 @@
 
 namespace pelk {
 namespace {
+
+// More threads than this are not started, whatever a caller asks: each
+// costs a few MiB.
+constexpr unsigned max_library_threads = 256;
 
 struct free_deleter {
   void operator()(void* p) const { std::free(p); }
@@ -36,6 +41,18 @@ int overwrite_memory_output(void* context, uint64_t offset, const uint8_t* data,
 
 bool options_valid(const pelk_options* options) {
   return options == nullptr || options->size >= sizeof(size_t);
+}
+
+// The settings for a call: the options' fields that the caller's size
+// covers, the defaults for the rest.
+container_settings settings_for(const pelk_options* options, uint64_t source_size, const char* stored_name,
+                                uint32_t stamp) {
+  container_settings settings{source_size, stored_name, stamp};
+  if (options != nullptr && options->size >= offsetof(pelk_options, threads) + sizeof options->threads &&
+      options->threads > 1) {
+    settings.threads = options->threads < max_library_threads ? options->threads : max_library_threads;
+  }
+  return settings;
 }
 
 }  // namespace
@@ -71,7 +88,8 @@ int pelk_compress_with(const pelk_options* options, const void* source, size_t s
     memory_output output{static_cast<uint8_t*>(out), out_capacity, 0};
     const container_result result =
         write_container(*compressor, {read_memory, &input},
-                        {{write_memory_output, &output}, overwrite_memory_output}, {source_size, stored_name, stamp});
+                        {{write_memory_output, &output}, overwrite_memory_output},
+                        settings_for(options, source_size, stored_name, stamp));
     if (result.write_error != 0) return PELK_ERROR_OUTPUT_TOO_SMALL;
     *out_size = output.size;
     return PELK_OK;
@@ -90,8 +108,9 @@ int pelk_compress_stream_with(const pelk_options* options, pelk_read_fn read, pe
     const auto compressor = new_compressor();
     if (!compressor) return PELK_ERROR_NO_MEMORY;
     callbacks c{read, write, user};
-    const container_result result = write_container(*compressor, {read_callback, &c},
-                                                    {{write_callback, &c}, nullptr}, {source_size, stored_name, stamp});
+    const container_result result =
+        write_container(*compressor, {read_callback, &c}, {{write_callback, &c}, nullptr},
+                        settings_for(options, source_size, stored_name, stamp));
     if (result.read_error != 0) return PELK_ERROR_READ;
     if (result.write_error != 0) return PELK_ERROR_WRITE;
     if (result.bytes_read != source_size) return PELK_ERROR_SIZE_CHANGED;

@@ -19,13 +19,13 @@ run_suite() {
 run_suite "$root/build" -DCMAKE_BUILD_TYPE=Release -DPELK_REQUIRE_ALL=ON
 run_suite "$root/build-sanitize" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELK_SANITIZE=ON -DPELK_REQUIRE_ALL=ON
 
-# ThreadSanitizer: only the library's threads test, the one place where
-# calls run side by side.
+# ThreadSanitizer: the tests where threads run side by side, the library's
+# calls and parallel compression.
 tsan_dir="$root/build-tsan"
 cmake -S "$root" -B "$tsan_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELK_THREAD_SANITIZE=ON \
   -DPELK_REQUIRE_ALL=ON -DPELK_BUILD_BENCH=OFF >/dev/null
-cmake --build "$tsan_dir" -j "$jobs" --target library_test
-ctest --test-dir "$tsan_dir" --output-on-failure -R '^LibraryThreads\.' --no-tests=error
+cmake --build "$tsan_dir" -j "$jobs" --target library_test parallel_test
+ctest --test-dir "$tsan_dir" --output-on-failure -R '^(LibraryThreads|ParallelCompression)\.' --no-tests=error
 
 # Fuzz smoke: every libFuzzer target (clang, address and undefined-behaviour
 # sanitizers, the whole program instrumented for coverage) for 30 s each.

@@ -77,9 +77,14 @@ int collect(void* user, const void* data, size_t size) {
 
 const std::vector<size_t> odd_reads = {1, 7, 4097, 65539, 1, 300000};
 
+// Streamed, and on three threads where the source is large enough.
 bytes compress_stream(const bytes& data, const char* name) {
   stream_io io{&data, odd_reads};
-  const int status = pelk_compress_stream(read_in_pieces, collect, &io, data.size(), name, fixed_stamp);
+  pelk_options options{};
+  options.size = sizeof options;
+  options.threads = 3;
+  const int status =
+      pelk_compress_stream_with(&options, read_in_pieces, collect, &io, data.size(), name, fixed_stamp);
   return status == PELK_OK ? io.out : to_bytes(std::string("pelk_compress_stream: ") + pelk_error_string(status));
 }
 
@@ -129,8 +134,8 @@ bytes compress(const bytes& data, const char* name) {
 
 // Every corpus file gives the pelk binary's container (run in a fresh
 // process, its stamp replaced by ours) through memory, through reads of odd
-// sizes and through one compressor object reused for all the files before
-// it, whose window and tables must not carry anything over; and each
+// sizes on three threads, and through one compressor object reused for all
+// the files before it, whose window and tables must not carry anything over; and each
 // container comes back through both decompression calls.
 TEST(LibraryAgainstProgram, CorpusContainersEqualPelksAndRestore) {
   const auto files = corpus_files();

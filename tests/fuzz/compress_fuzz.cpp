@@ -18,8 +18,9 @@
 #include <cstring>
 #include <vector>
 
-#include "container/container.h"
 #include "common/file_io.h"
+#include "container/container.h"
+#include "inflate/byte_source.h"
 #include "pelk.h"
 
 namespace {
@@ -39,6 +40,12 @@ std::vector<uint8_t> source_of(const uint8_t* data, size_t size) {
     source[i] = static_cast<uint8_t>(data[1 + i % (size - 1)] ^ (i / (size - 1) % 3));
   }
   return source;
+}
+
+int collect(void* context, const uint8_t* data, size_t size) {
+  static_cast<std::vector<uint8_t>*>(context)->insert(static_cast<std::vector<uint8_t>*>(context)->end(), data,
+                                                       data + size);
+  return 0;
 }
 
 }  // namespace
@@ -82,5 +89,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   check(pelk_compress(source.data(), source.size(), "fuzz.bin", 0x5A17C0DE, fresh.data(), fresh.size(),
                       &fresh_size) == PELK_OK);
   check(fresh_size == c.size() && std::memcmp(fresh.data(), c.data(), c.size()) == 0);
+
+  pelk::memory_input input{source.data(), source.size(), 1 + source.size() % 70001};
+  std::vector<uint8_t> parallel;
+  pelk::container_settings settings{source.size(), "fuzz.bin", 0x5A17C0DE};
+  settings.threads = 2 + static_cast<unsigned>(source.size() % 3);
+  settings.segment_size = source.size() % 2 == 0 ? 32768 : 65536;
+  pelk::write_container(compressor, {pelk::read_memory, &input}, {{collect, &parallel}, nullptr}, settings);
+  check(parallel == c);
   return 0;
 }

@@ -1,0 +1,43 @@
+// The thread count: see thread_count.h.
+//
+// The default is the affinity, not the machine's processor count: a
+// process confined to two processors (taskset, a container's cpuset) gains
+// nothing from more threads, and each costs memory.
+#include "driver/thread_count.h"
+
+#include <sched.h>
+
+#include <cstdlib>
+
+namespace pelk {
+namespace {
+
+unsigned processors_allowed() {
+  cpu_set_t allowed;
+  CPU_ZERO(&allowed);
+  if (sched_getaffinity(0, sizeof allowed, &allowed) != 0) return 1;
+  const int count = CPU_COUNT(&allowed);
+  return count > 0 ? static_cast<unsigned>(count) : 1;
+}
+
+}  // namespace
+
+std::optional<unsigned> compression_threads() {
+  const char* setting = std::getenv("PELK_THREADS");
+  if (setting == nullptr) {
+    const unsigned allowed = processors_allowed();
+    return allowed < max_threads ? allowed : max_threads;
+  }
+  // Digits only: no sign, no spaces, no "2x"; at least one of them nonzero.
+  unsigned value = 0;
+  if (*setting == '\0') return std::nullopt;
+  for (const char* c = setting; *c != '\0'; ++c) {
+    if (*c < '0' || *c > '9') return std::nullopt;
+    value = value * 10 + static_cast<unsigned>(*c - '0');
+    if (value > max_threads) value = max_threads;  // any longer number stays lowered
+  }
+  if (value == 0) return std::nullopt;
+  return value;
+}
+
+}  // namespace pelk
