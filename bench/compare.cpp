@@ -1,18 +1,27 @@
 // Compression speed and size of pelk against libdeflate at level 6.
 //
-//   compare [--runs N] [--pelk BINARY] [FILE...]
+//   compare [--runs N] [--pelk BINARY] [--wall] [FILE...]
 //
 // Without files it measures the four large corpus files and the eleven small
-// ones concatenated. For each file, pelk runs as a whole process (the way
-// users run it, file in page cache) and libdeflate in process on the file in
-// memory; the runs alternate, and the table shows medians, so both see the
-// same machine noise. Speeds are taken from CPU time (user + system for the
-// pelk process, thread CPU time for libdeflate), which other processes on a
+// ones concatenated. The runs of the programs compared alternate, and the
+// table shows medians, so every program sees the same machine noise.
+//
+// One core (the default): pelk on one thread as a whole process (the way
+// users run it, file in page cache) against libdeflate in process on the
+// file in memory. Speeds are taken from CPU time (user + system for the pelk
+// process, thread CPU time for libdeflate), which other processes on a
 // shared machine disturb far less than wall-clock time. The benchmark and
 // every pelk it starts are pinned to one processor, so neither loses its
-// caches to a move between processors halfway through a run. Peak memory is pelk's maximum resident set size,
-// taken in one more run under GNU time: a child forked from this process
-// would be charged for the parent's pages it held before exec.
+// caches to a move between processors halfway through a run.
+//
+// --wall: whole programs as users see them, on every processor the
+// benchmark may use: `libdeflate-gzip -6` against pelk on one thread and on
+// 2, 4 ... up to that number of threads, by wall-clock time, each with its
+// CPU time beside it so that the cost of the threads shows.
+//
+// Peak memory is pelk's maximum resident set size, taken in one more run
+// under GNU time: a child forked from this process would be charged for the
+// parent's pages it held before exec.
 #include <libdeflate.h>
 #include <sched.h>
 #include <sys/resource.h>
@@ -39,39 +48,47 @@ std::vector<uint8_t> read_all(const fs::path& path) {
 
 double seconds_of(const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; }
 
-double thread_cpu_seconds() {
+double clock_seconds(clockid_t clock) {
   timespec t{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  clock_gettime(clock, &t);
   return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 
-// Runs argv to completion with standard output discarded; returns its CPU
-// seconds.
-double run_process(const std::vector<std::string>& args) {
+struct timing {
+  double wall;
+  double cpu;
+};
+
+// Runs argv to completion, with standard output going to `out` (the null
+// device by default) and `env` added to the environment.
+timing run_process(const std::vector<std::string>& args, const std::string& env = "",
+                   const char* out = "/dev/null") {
   std::fflush(stdout);
+  const double start = clock_seconds(CLOCK_MONOTONIC);
   const pid_t pid = fork();
   if (pid == 0) {
-    std::freopen("/dev/null", "w", stdout);
+    if (std::freopen(out, "w", stdout) == nullptr) _exit(126);
+    if (!env.empty()) putenv(const_cast<char*>(env.c_str()));
     std::vector<char*> argv;
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    execv(argv[0], argv.data());
+    execvp(argv[0], argv.data());
     _exit(127);
   }
   int status = 0;
   rusage usage{};
   wait4(pid, &status, 0, &usage);
-  const double seconds = seconds_of(usage.ru_utime) + seconds_of(usage.ru_stime);
+  const double wall = clock_seconds(CLOCK_MONOTONIC) - start;
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
     std::fprintf(stderr, "failed: %s %s\n", args[0].c_str(), args[1].c_str());
     std::exit(1);
   }
-  return seconds;
+  return {wall, seconds_of(usage.ru_utime) + seconds_of(usage.ru_stime)};
 }
 
 long peak_memory_kib(const std::string& pelk, const fs::path& source, const fs::path& target,
-                     const fs::path& report) {
-  run_process({"/usr/bin/time", "-f", "%M", "-o", report, pelk, source, target});
+                     const fs::path& report, const std::string& env) {
+  run_process({"/usr/bin/time", "-f", "%M", "-o", report, pelk, source, target}, env);
   std::ifstream in(report);
   long kib = 0;
   in >> kib;
@@ -84,15 +101,94 @@ double median(std::vector<double> values) {
   return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-}  // namespace
+std::string threads_env(unsigned threads) { return "PELK_THREADS=" + std::to_string(threads); }
 
-int main(int argc, char** argv) {
+void one_core(const std::vector<fs::path>& files, int runs, const std::string& pelk_binary, const fs::path& work) {
   cpu_set_t one_processor;
   CPU_ZERO(&one_processor);
   CPU_SET(sched_getcpu(), &one_processor);
   sched_setaffinity(0, sizeof one_processor, &one_processor);  // children inherit it
 
+  libdeflate_compressor* peer = libdeflate_alloc_compressor(6);
+  std::printf("%-12s %10s %10s %6s %10s %6s %9s %9s %6s %9s\n", "file", "size", "pelk", "ratio",
+              "libdefl-6", "ratio", "pelk MB/s", "ldf MB/s", "speed", "peak KiB");
+  for (const fs::path& file : files) {
+    const std::vector<uint8_t> source = read_all(file);
+    std::vector<uint8_t> peer_out(libdeflate_deflate_compress_bound(peer, source.size()));
+    const fs::path target = work / "out.plk";
+
+    std::vector<double> pelk_times, peer_times;
+    size_t peer_size = 0;
+    for (int r = 0; r < runs; ++r) {
+      pelk_times.push_back(run_process({pelk_binary, file, target}, threads_env(1)).cpu);
+
+      const double start = clock_seconds(CLOCK_THREAD_CPUTIME_ID);
+      peer_size = libdeflate_deflate_compress(peer, source.data(), source.size(), peer_out.data(),
+                                              peer_out.size());
+      peer_times.push_back(clock_seconds(CLOCK_THREAD_CPUTIME_ID) - start);
+    }
+    const long peak_kib = peak_memory_kib(pelk_binary, file, target, work / "peak", threads_env(1));
+    const double mb = static_cast<double>(source.size()) / 1e6;
+    const double pelk_speed = mb / median(pelk_times);
+    const double peer_speed = mb / median(peer_times);
+    const auto pelk_size = static_cast<double>(fs::file_size(target));
+    const auto in_size = static_cast<double>(source.size());
+    std::printf("%-12s %10zu %10.0f %6.3f %10zu %6.3f %9.1f %9.1f %6.2f %9ld\n",
+                file.filename().c_str(), source.size(), pelk_size, pelk_size / in_size, peer_size,
+                static_cast<double>(peer_size) / in_size, pelk_speed, peer_speed,
+                pelk_speed / peer_speed, peak_kib);
+  }
+  libdeflate_free_compressor(peer);
+}
+
+void wall_clock(const std::vector<fs::path>& files, int runs, const std::string& pelk_binary,
+                const fs::path& work) {
+  cpu_set_t allowed;
+  CPU_ZERO(&allowed);
+  sched_getaffinity(0, sizeof allowed, &allowed);
+  const unsigned processors = static_cast<unsigned>(std::max(1, CPU_COUNT(&allowed)));
+  std::vector<unsigned> counts = {1};
+  for (unsigned t = 2; t <= processors; t *= 2) counts.push_back(t);
+  if (counts.back() != processors) counts.push_back(processors);
+
+  std::printf("wall-clock seconds (CPU seconds), medians of %d alternating runs on %u processors;\n"
+              "speed: libdeflate-gzip's wall time over pelk's; scaling: pelk on 1 thread over pelk on n\n",
+              runs, processors);
+  std::printf("%-12s %17s", "file", "libdeflate-gzip");
+  for (unsigned t : counts) std::printf(" %13s%-4u", "pelk ", t);
+  for (unsigned t : counts) std::printf(" speed%-3u", t);
+  for (size_t i = 1; i < counts.size(); ++i) std::printf(" scale%-3u", counts[i]);
+  std::printf(" %9s\n", "peak KiB");
+
+  for (const fs::path& file : files) {
+    const fs::path target = work / "out.plk";
+    std::vector<double> peer_wall, peer_cpu;
+    std::vector<std::vector<double>> wall(counts.size()), cpu(counts.size());
+    for (int r = 0; r < runs; ++r) {
+      const timing peer = run_process({"libdeflate-gzip", "-6", "-c", file}, "", (work / "out.gz").c_str());
+      peer_wall.push_back(peer.wall);
+      peer_cpu.push_back(peer.cpu);
+      for (size_t i = 0; i < counts.size(); ++i) {
+        const timing ours = run_process({pelk_binary, file, target}, threads_env(counts[i]));
+        wall[i].push_back(ours.wall);
+        cpu[i].push_back(ours.cpu);
+      }
+    }
+    const long peak_kib =
+        peak_memory_kib(pelk_binary, file, target, work / "peak", threads_env(counts.size() > 1 ? counts[1] : 1));
+    std::printf("%-12s %8.3f (%6.3f)", file.filename().c_str(), median(peer_wall), median(peer_cpu));
+    for (size_t i = 0; i < counts.size(); ++i) std::printf("  %7.3f (%6.3f)", median(wall[i]), median(cpu[i]));
+    for (size_t i = 0; i < counts.size(); ++i) std::printf(" %8.2f", median(peer_wall) / median(wall[i]));
+    for (size_t i = 1; i < counts.size(); ++i) std::printf(" %8.2f", median(wall[0]) / median(wall[i]));
+    std::printf(" %9ld\n", peak_kib);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
   int runs = 5;
+  bool wall = false;
   std::string pelk_binary = PELK_BINARY_PATH;  // another build can be measured with --pelk
   std::vector<fs::path> files;
   for (int i = 1; i < argc; ++i) {
@@ -100,6 +196,8 @@ int main(int argc, char** argv) {
       runs = std::max(1, std::atoi(argv[++i]));
     } else if (std::string(argv[i]) == "--pelk" && i + 1 < argc) {
       pelk_binary = argv[++i];
+    } else if (std::string(argv[i]) == "--wall") {
+      wall = true;
     } else {
       files.emplace_back(argv[i]);
     }
@@ -124,36 +222,11 @@ int main(int argc, char** argv) {
     files.push_back(work / "small-files");
   }
 
-  libdeflate_compressor* peer = libdeflate_alloc_compressor(6);
-  std::printf("%-12s %10s %10s %6s %10s %6s %9s %9s %6s %9s\n", "file", "size", "pelk", "ratio",
-              "libdefl-6", "ratio", "pelk MB/s", "ldf MB/s", "speed", "peak KiB");
-  for (const fs::path& file : files) {
-    const std::vector<uint8_t> source = read_all(file);
-    std::vector<uint8_t> peer_out(libdeflate_deflate_compress_bound(peer, source.size()));
-    const fs::path target = work / "out.plk";
-
-    std::vector<double> pelk_times, peer_times;
-    size_t peer_size = 0;
-    for (int r = 0; r < runs; ++r) {
-      pelk_times.push_back(run_process({pelk_binary, file, target}));
-
-      const double start = thread_cpu_seconds();
-      peer_size = libdeflate_deflate_compress(peer, source.data(), source.size(), peer_out.data(),
-                                              peer_out.size());
-      peer_times.push_back(thread_cpu_seconds() - start);
-    }
-    const long peak_kib = peak_memory_kib(pelk_binary, file, target, work / "peak");
-    const double mb = static_cast<double>(source.size()) / 1e6;
-    const double pelk_speed = mb / median(pelk_times);
-    const double peer_speed = mb / median(peer_times);
-    const auto pelk_size = static_cast<double>(fs::file_size(target));
-    const auto in_size = static_cast<double>(source.size());
-    std::printf("%-12s %10zu %10.0f %6.3f %10zu %6.3f %9.1f %9.1f %6.2f %9ld\n",
-                file.filename().c_str(), source.size(), pelk_size, pelk_size / in_size, peer_size,
-                static_cast<double>(peer_size) / in_size, pelk_speed, peer_speed,
-                pelk_speed / peer_speed, peak_kib);
+  if (wall) {
+    wall_clock(files, runs, pelk_binary, work);
+  } else {
+    one_core(files, runs, pelk_binary, work);
   }
-  libdeflate_free_compressor(peer);
   fs::remove_all(work);
   return 0;
 }

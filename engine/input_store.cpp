@@ -28,7 +28,8 @@ void input_store::read_segment(input_source source) {
       spare_.pop_back();
     }
   }
-  if (!segment) segment = std::make_unique<uint8_t[]>(segment_size_);
+  // Not zeroed: every byte is read before it is published.
+  if (!segment) segment.reset(new uint8_t[segment_size_]);
 
   size_t filled = 0;
   bool ended = false;

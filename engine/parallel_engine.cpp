@@ -27,6 +27,11 @@
 namespace pelk {
 namespace {
 
+// How far into its segment a job records its state. Parses fall into step
+// within a few dozen bytes, a few thousand at most on real data; one that
+// does not meet the next job's within this span goes on in its place.
+constexpr uint32_t record_span = 8192;
+
 // Turns the true symbols back into blocks, exactly as the sequential
 // compressor's block sink would have.
 class stream_writer {
@@ -125,10 +130,11 @@ class parallel_run {
       : input_(input),
         segment_size_(segment_size),
         in_flight_(threads + 1),
-        // The store reaches from the writer's oldest need (a window back)
-        // past the records and look-ahead of every running job.
-        jobs_(level, segment_size, std::min<uint32_t>(16384, segment_size / 2),
-              threads + 2 + (160 * 1024 + segment_size - 1) / segment_size),
+        // The store reaches from the writer's oldest need (a window and a
+        // chunk behind the job it replays) past the segments of the jobs
+        // running beside it, and the records and look-ahead of the last.
+        jobs_(level, segment_size, std::min<uint32_t>(record_span, segment_size / 2),
+              threads + 1 + (160 * 1024 + segment_size - 1) / segment_size),
         writer_(std::make_unique<stream_writer>(compressor.block, compressor.out, jobs_.store)) {}
 
   void run(std::vector<match_finder*>& finders) {
@@ -167,6 +173,9 @@ class parallel_run {
       job->start = created_ * segment_size_;
       job->read_offset = job->start >= half_window ? job->start - half_window : 0;
       job->exact = created_ == 0;
+      // Here rather than on the job's thread: memory a worker thread
+      // allocates stays in that thread's own arena once freed.
+      if (created_ != 0) job->records.reserve(jobs_.record_span);
       jobs_.table.push_back(std::move(job));
     }
     jobs_.changed.notify_all();
@@ -234,6 +243,8 @@ class parallel_run {
       jobs_.cancel_locked(*job_locked(skipped));
     }
     current_ = job->met_job;
+    // Its records have served: only the job that met it read them.
+    std::vector<segment_job::record>().swap(job_locked(current_)->records);
     first_entry_ = job->met_entry;
     entries_seen_ = 0;
     next_chunk_ = 0;

@@ -1,6 +1,7 @@
 // One job of a parallel compression: see segment_job.h.
 #include "engine/segment_job.h"
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 
@@ -31,10 +32,9 @@ ptrdiff_t read_from_store(void* context, uint8_t* buffer, size_t capacity) {
 constexpr uint64_t chunk_input_span = window_capacity;
 
 // The state at a top as the records keep it: 26 bits.
-uint64_t packed(const lazy_state& state) {
-  return uint64_t{state.literal_pending} | uint64_t{state.found_len} << 1 | uint64_t{state.distance} << 10;
+uint32_t packed(const lazy_state& state) {
+  return uint32_t{state.literal_pending} | state.found_len << 1 | state.distance << 10;
 }
-constexpr uint64_t state_mask = (uint64_t{1} << 26) - 1;
 
 // Marks a job that an exact parse has met as exact, and so on down the
 // line of jobs that had already met their successors. Lock held.
@@ -82,25 +82,15 @@ class job_sink {
     ++entries_;
   }
 
+  // Called at every top of the parse, so all that is rare waits behind one
+  // comparison with the next top at which anything is due.
   bool at_top(const lazy_state& state) {
-    if (job_.cancelled.load(std::memory_order_relaxed)) return false;
     const uint64_t top = base_ + state.scan_pos;
-    last_top_ = top;
-    // A chunk also closes once it spans a window's worth of input, so the
-    // writer, and with it the input it lets go, never lags far behind even
-    // where symbols are few (runs of one byte cover 258 bytes each).
-    if (top - chunk_first_top_ >= chunk_input_span) {
-      close_chunk();
-      chunk_first_top_ = top;
+    if (recording_ && top < record_end_) {
+      job_.records.push_back({static_cast<uint32_t>(top - job_.start), packed(state), entries_});
+      last_recorded_top_ = top;
     }
-    if (recording_) {
-      if (top < record_end_) {
-        job_.records[static_cast<size_t>(top - job_.start)] = record_flag | packed(state) << 32 | entries_;
-      } else {
-        publish_records(jobs_.record_span);
-      }
-    }
-    return top < next_start_ || meet_or_go_on(state, top);
+    return top < next_event_ || at_event(state, top);
   }
 
   // After the parse: the last chunk, the records if still due, the end.
@@ -110,7 +100,7 @@ class job_sink {
     chunk_ = nullptr;
     const std::lock_guard lock(jobs_.mutex);
     if (recording_) {
-      publish_records_locked(last_top_ >= job_.start ? static_cast<uint32_t>(last_top_ + 1 - job_.start) : 0);
+      publish_records_locked(job_.records.empty() ? 0 : static_cast<uint32_t>(last_recorded_top_ + 1 - job_.start));
     }
     job_.finished = true;
     job_.reached_end = reached_end_ && met_ == nullptr;
@@ -123,6 +113,25 @@ class job_sink {
   }
 
  private:
+  // Whatever is due at or before this top: the job's cancellation, the
+  // records, closing a chunk, and the meeting with the next job's parse.
+  bool at_event(const lazy_state& state, uint64_t top) {
+    if (job_.cancelled.load(std::memory_order_relaxed)) return false;
+    if (recording_ && top >= record_end_) publish_records(jobs_.record_span);
+    // A chunk also closes once it spans a window's worth of input, so the
+    // writer, and with it the input it lets go, never lags far behind even
+    // where symbols are few (runs of one byte cover 258 bytes each); and a
+    // cancelled job stops within that much input.
+    if (top - chunk_first_top_ >= chunk_input_span) {
+      close_chunk();
+      chunk_first_top_ = top;
+    }
+    if (top >= next_start_ && !meet_or_go_on(state, top)) return false;
+    next_event_ = std::min(chunk_first_top_ + chunk_input_span, next_start_);
+    if (recording_) next_event_ = std::min(next_event_, record_end_);
+    return true;
+  }
+
   void close_chunk() {
     if (chunk_->entries == 0) return;
     {
@@ -161,10 +170,13 @@ class job_sink {
       }
       const uint64_t offset = top - next_->start;
       if (offset < next_->records_extent) {
-        const uint64_t word = next_->records[static_cast<size_t>(offset)];
-        if ((word & record_flag) != 0 && (word >> 32 & state_mask) == packed(state)) {
+        // Both parses go forward, so the records are walked once, in step.
+        const std::vector<segment_job::record>& records = next_->records;
+        while (next_record_ < records.size() && records[next_record_].offset < offset) ++next_record_;
+        if (next_record_ < records.size() && records[next_record_].offset == offset &&
+            records[next_record_].state == packed(state)) {
           met_ = next_;
-          met_entry_ = static_cast<uint32_t>(word);
+          met_entry_ = records[next_record_].entries;
           return false;
         }
         return true;
@@ -181,6 +193,7 @@ class job_sink {
         jobs_.cancel_locked(*next_);
       }
       next_ = nullptr;
+      next_record_ = 0;
       ++next_index_;
       next_start_ = next_index_ * jobs_.segment_size;
       if (top < next_start_) return true;
@@ -194,11 +207,13 @@ class job_sink {
   uint32_t entries_ = 0;
   bool recording_;
   uint64_t record_end_;
-  uint64_t last_top_ = 0;
+  uint64_t last_recorded_top_ = 0;
   uint64_t chunk_first_top_ = 0;
+  uint64_t next_event_ = 0;  // at_event is due at the first top at or past it
   uint64_t next_index_;
   uint64_t next_start_;
   segment_job* next_ = nullptr;
+  size_t next_record_ = 0;  // the first record of next_ not behind this parse
   segment_job* met_ = nullptr;
   uint32_t met_entry_ = 0;
   bool reached_end_ = false;
@@ -212,20 +227,22 @@ void run_segment_job(segment_job& job, match_finder& finder, parallel_jobs& jobs
   // most a match's length after 261 bytes before it.
   const uint64_t base = job.start >= half_window ? job.start - half_window : 0;
   store_reader reader{jobs, job, base};
-  if (job.index != 0) job.records.assign(jobs.record_span, 0);
 
   finder.params = level_table[jobs.level];
   finder.input = {read_from_store, &reader};
-  std::memset(finder.window, 0, sizeof finder.window);
   std::memset(finder.chain_heads, 0, sizeof finder.chain_heads);
   const ptrdiff_t got = read_from_store(&reader, finder.window, window_capacity);
   const uint32_t filled = got > 0 ? static_cast<uint32_t>(got) : 0;
   finder.input_ended = got <= 0;
-  // Past the end of the input the sequential window holds what its last
-  // slide left there, the bytes 32 KiB earlier, and a comparison near the
-  // end can read them. Only the first window never slid.
-  if (base > 0 && filled >= half_window && filled < window_capacity) {
+  // Past the end of the input a comparison near the end can read what the
+  // sequential window holds there: zeros in its first window, which never
+  // slid, and after a slide the bytes 32 KiB earlier. (The margin behind
+  // the window is never written, so it stays zero from the finder's
+  // allocation on.)
+  if (base > 0 && filled >= half_window) {
     std::memcpy(finder.window + filled, finder.window + filled - half_window, window_capacity - filled);
+  } else {
+    std::memset(finder.window + filled, 0, window_capacity - filled);
   }
 
   const uint32_t scan_pos = static_cast<uint32_t>(job.start - base);

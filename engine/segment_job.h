@@ -43,9 +43,13 @@ struct segment_job {
   // The rest is guarded by the jobs' mutex, except `records`, which only the
   // job writes, and only before records_ready is set.
 
-  // One word per position over the first record_span bytes: 0 where no top
-  // stood, else record_flag | state << 32 | entries before that top.
-  std::vector<uint64_t> records;
+  // The state at each top over the first record_span bytes, in order.
+  struct record {
+    uint32_t offset;   // of the top from the segment's start
+    uint32_t state;    // the lazy loop's state there, packed
+    uint32_t entries;  // entries of the job's stream before it
+  };
+  std::vector<record> records;
   uint32_t records_extent = 0;  // positions covered
   bool records_ready = false;
 
@@ -60,9 +64,6 @@ struct segment_job {
   uint64_t met_job = 0;      // else: the job whose parse it met
   uint32_t met_entry = 0;    // the entry from which that job's symbols are true
 };
-
-// Packs the lazy loop's state at a top for the records.
-inline constexpr uint64_t record_flag = uint64_t{1} << 63;
 
 // Runs one job to its end on the calling thread, with the finder it owns.
 void run_segment_job(segment_job& job, match_finder& finder, parallel_jobs& jobs);
