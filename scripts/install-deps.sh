@@ -9,7 +9,7 @@ if [ $# -gt 0 ]; then
   packages=("$@")
 else
   packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev
-            libbenchmark-dev libdeflate-dev valgrind pkg-config)
+            libbenchmark-dev libdeflate-dev libdeflate-tools valgrind pkg-config)
 fi
 
 missing=()
