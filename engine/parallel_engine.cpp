@@ -151,6 +151,12 @@ class parallel_run {
     writer_->end_block(true);
     stop();
     for (std::thread& worker : workers) worker.join();
+    // What the jobs the writer never reached still hold.
+    for (const auto& left : jobs_.table) {
+      for (symbol_chunk* chunk : left->chunks) {
+        if (chunk != nullptr) jobs_.pool.give_back(chunk);
+      }
+    }
   }
 
  private:
