@@ -20,12 +20,13 @@ run_suite "$root/build" -DCMAKE_BUILD_TYPE=Release -DPELK_REQUIRE_ALL=ON
 run_suite "$root/build-sanitize" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELK_SANITIZE=ON -DPELK_REQUIRE_ALL=ON
 
 # ThreadSanitizer: the tests where threads run side by side, the library's
-# calls and parallel compression.
+# calls and parallel compression (on the built inputs, which meet in every
+# way the corpus does, at a fraction of its time under the sanitizer).
 tsan_dir="$root/build-tsan"
 cmake -S "$root" -B "$tsan_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELK_THREAD_SANITIZE=ON \
   -DPELK_REQUIRE_ALL=ON -DPELK_BUILD_BENCH=OFF >/dev/null
 cmake --build "$tsan_dir" -j "$jobs" --target library_test parallel_test
-ctest --test-dir "$tsan_dir" --output-on-failure -R '^(LibraryThreads|ParallelCompression)\.' --no-tests=error
+ctest --test-dir "$tsan_dir" --output-on-failure -R '^(LibraryThreads|ParallelCompression\.EveryThreadCount)' --no-tests=error
 
 # Fuzz smoke: every libFuzzer target (clang, address and undefined-behaviour
 # sanitizers, the whole program instrumented for coverage) for 30 s each.
