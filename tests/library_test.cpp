@@ -114,15 +114,7 @@ struct reused_compressor {
   std::unique_ptr<deflate_compressor, decltype(&std::free)> object{
       static_cast<deflate_compressor*>(std::calloc(1, sizeof(deflate_compressor))), &std::free};
 
-  // "" when a equals b, else where they first differ.
-std::string difference(const bytes& a, const bytes& b) {
-  if (a == b) return "";
-  const auto at = std::mismatch(a.begin(), a.end(), b.begin(), b.end());
-  return "sizes " + std::to_string(a.size()) + " and " + std::to_string(b.size()) + ", first difference at " +
-         std::to_string(at.first - a.begin());
-}
-
-bytes compress(const bytes& data, const char* name) {
+  bytes compress(const bytes& data, const char* name) {
     memory_input input{data.data(), data.size()};
     stream_io out{nullptr, {}};
     write_container(*object, {read_memory, &input},
@@ -135,8 +127,8 @@ bytes compress(const bytes& data, const char* name) {
 // Every corpus file gives the pelk binary's container (run in a fresh
 // process, its stamp replaced by ours) through memory, through reads of odd
 // sizes on three threads, and through one compressor object reused for all
-// the files before it, whose window and tables must not carry anything over; and each
-// container comes back through both decompression calls.
+// the files before it, whose window and tables must not carry anything
+// over; and each container comes back through both decompression calls.
 TEST(LibraryAgainstProgram, CorpusContainersEqualPelksAndRestore) {
   const auto files = corpus_files();
   if (files.empty()) GTEST_SKIP() << "corpus not found at " << PELK_CORPUS_DIR;
