@@ -39,7 +39,17 @@ int handle_status(HANDLE handle, file_status& status, bool see_links) {
     default: status.kind = file_kind::other; return 0;
   }
   BY_HANDLE_FILE_INFORMATION info;
-  if (!::GetFileInformationByHandle(handle, &info)) return errno_from_windows(::GetLastError());
+  if (!::GetFileInformationByHandle(handle, &info)) {
+    // Wine cannot give the volume of a standard stream redirected from a
+    // file; its size and kind are still there, and it has no identity.
+    FILE_STANDARD_INFO standard;
+    if (!::GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof standard)) {
+      return errno_from_windows(::GetLastError());
+    }
+    status.kind = standard.Directory ? file_kind::directory : file_kind::regular;
+    status.size = static_cast<uint64_t>(standard.EndOfFile.QuadPart);
+    return 0;
+  }
   status.identity = {info.dwVolumeSerialNumber, uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow, true};
   status.size = uint64_t{info.nFileSizeHigh} << 32 | info.nFileSizeLow;
   status.kind = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? file_kind::directory : file_kind::regular;
@@ -183,15 +193,16 @@ size_t file_name_start(std::string_view path) {
 }
 
 uint64_t longest_file_name(const std::string& directory) {
+  // Asked through a handle of the directory, not of the volume's root,
+  // which would need more rights than a user may have there.
   const std::wstring wide = system_path(directory.empty() ? "." : directory);
-  std::wstring root(wide.size() + 2, L'\0');
+  const HANDLE handle =
+      ::CreateFileW(wide.c_str(), 0, share_all, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return default_name_max;
   DWORD longest = 0;
-  if (!::GetVolumePathNameW(wide.c_str(), root.data(), static_cast<DWORD>(root.size())) ||
-      !::GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, &longest, nullptr, nullptr, 0) ||
-      longest == 0) {
-    return default_name_max;
-  }
-  return longest;
+  const bool known = ::GetVolumeInformationByHandleW(handle, nullptr, 0, nullptr, &longest, nullptr, nullptr, 0);
+  ::CloseHandle(handle);
+  return known && longest > 0 ? longest : default_name_max;
 }
 
 uint64_t file_name_units(std::string_view name) {
