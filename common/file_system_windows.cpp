@@ -11,6 +11,7 @@
 #include "common/file_system.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
