@@ -13,8 +13,8 @@
 # targets are replaced; paths longer than 260 characters; a name outside
 # ASCII gives the native container and is restored under its name; stored
 # names Windows would misread are refused (and restored by the native
-# unpelk); Ctrl+C removes the temporary file. Ends with "N passed, N
-# failed" and a nonzero status when any case failed.
+# unpelk); NUL is written as a device; Ctrl+C removes the temporary file.
+# Ends with "N passed, N failed" and a nonzero status when any case failed.
 set -uo pipefail
 
 target=$1
@@ -177,6 +177,14 @@ replaced() {
     (cd "$win" && "${unpelk_t[@]}" -f old.plk back.txt) && cmp -s "$win/back.txt" "$win/x.txt"
 }
 check "existing targets replaced" replaced
+
+# A device is written where it stands, as /dev/null is: nothing is created.
+to_device() {
+  local before
+  before=$(cd "$win" && ls -A)
+  (cd "$win" && "${pelk_t[@]}" x.txt NUL >/dev/null 2>&1) && [ "$(cd "$win" && ls -A)" = "$before" ]
+}
+check "a device as the target" to_device
 
 # Paths past 260 characters, through both programs.
 long_paths() {
