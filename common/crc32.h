@@ -10,4 +10,9 @@ namespace pelk {
 // from 0 for the CRC of data alone.
 uint32_t crc32_extend(uint32_t crc, const uint8_t* data, size_t size);
 
+// The same, by the tables alone whatever the processor has: the path that
+// runs where carry-less multiplication is missing, so that tests on a
+// processor with it can check one against the other.
+uint32_t crc32_extend_portable(uint32_t crc, const uint8_t* data, size_t size);
+
 }  // namespace pelk

@@ -1,6 +1,7 @@
 // Files as sources and sinks: the read, write and overwrite functions over a
 // file descriptor that both programs use. Each takes a pointer to the
-// descriptor as its context.
+// descriptor as its context. POSIX in file_io.cpp; on Windows the C
+// runtime's descriptors in file_io_windows.cpp.
 #pragma once
 
 #include <cstddef>

@@ -16,11 +16,11 @@
 #include "common/progress_line.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <sys/ioctl.h>
-#include <unistd.h>
 #include <utility>
+
+#include "common/file_io.h"
+#include "common/file_system.h"
 
 namespace pelk {
 namespace {
@@ -59,22 +59,14 @@ std::string cut_to(const std::string& text, size_t columns) {
 }
 
 size_t terminal_columns() {
-  winsize size{};
-  if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
-  return default_columns;
+  const unsigned columns = pelk::terminal_columns(standard_error);
+  return columns > 0 ? columns : default_columns;
 }
 
 // Best effort: a terminal that cannot take the line changes nothing else.
 void write_all(const std::string& text) {
-  const char* data = text.data();
-  size_t left = text.size();
-  while (left > 0) {
-    const ssize_t written = ::write(STDERR_FILENO, data, left);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return;
-    data += written;
-    left -= static_cast<size_t>(written);
-  }
+  int fd = standard_error;
+  static_cast<void>(write_descriptor(&fd, reinterpret_cast<const uint8_t*>(text.data()), text.size()));
 }
 
 std::string time_text(double seconds) {
@@ -94,7 +86,7 @@ std::string time_text(double seconds) {
 progress_line::progress_line(std::string label, uint64_t total, bool wanted)
     : label_(std::move(label)),
       total_(total),
-      shown_(wanted && total >= progress_threshold && ::isatty(STDERR_FILENO) == 1),
+      shown_(wanted && total >= progress_threshold && is_terminal(standard_error)),
       start_(std::chrono::steady_clock::now()),
       last_draw_(start_) {
   if (shown_) draw(0, start_);

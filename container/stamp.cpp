@@ -15,7 +15,11 @@ uint32_t pack_local_stamp(const std::tm& local) {
 uint32_t stamp_from_time(std::time_t t) {
   std::tm local{};
   // The reentrant form: library callers may convert on several threads.
+#ifdef _WIN32
+  return ::localtime_s(&local, &t) == 0 ? pack_local_stamp(local) : 0;
+#else
   return ::localtime_r(&t, &local) != nullptr ? pack_local_stamp(local) : 0;
+#endif
 }
 
 }  // namespace pelk

@@ -102,11 +102,6 @@ int close_checked(temporary_file& file) {
 
 }  // namespace
 
-std::string directory_of(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
 int create_temporary(const std::string& final_path, const char* program, temporary_file& file) {
   std::string pattern = directory_of(final_path) + "." + program + "-XXXXXX";
   const signals_held hold;

@@ -7,9 +7,14 @@
 // the new one is whole, two runs writing one name at once each leave a
 // whole file, and a name that is a link is replaced as a name: the file a
 // link points to is never written.
+//
+// POSIX in temporary_file.cpp, the Windows API in temporary_file_windows.cpp
+// (where the rename is MoveFileExW, which replaces an existing target).
 #pragma once
 
 #include <string>
+
+#include "common/file_system.h"
 
 namespace pelk {
 
@@ -19,8 +24,8 @@ struct temporary_file {
   std::string final_path;
 };
 
-// The directory part of path with its final slash ("" for a bare name).
-std::string directory_of(const std::string& path);
+// The directory part of path with its final separator ("" for a bare name).
+inline std::string directory_of(const std::string& path) { return path.substr(0, file_name_start(path)); }
 
 // Creates an empty file, mode 0600, named ".<program>-XXXXXX" in the
 // directory of final_path (a rename across file systems would not be
@@ -50,7 +55,8 @@ void remove_pending_temporary();
 // by ^C, kill, a file-size limit (SIGXFSZ), a CPU limit, an alarm or a
 // stray SIGUSR1 leaves nothing behind. Signals ignored when the program
 // started stay ignored (nohup), and a handler already in place (a
-// sanitizer's) is left alone.
+// sanitizer's) is left alone. On Windows, the console's Ctrl+C, Ctrl+Break
+// and close events, and logoff and shutdown, do the same.
 void install_signal_cleanup();
 
 }  // namespace pelk

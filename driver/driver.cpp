@@ -10,19 +10,23 @@
 // A container is written under a temporary name beside the target and
 // renamed over it only once complete, so a failed or interrupted run leaves
 // the old target as it was, and a link planted under the target's name is
-// replaced rather than followed.
+// replaced rather than followed. Nothing is ever truncated: an existing
+// target is replaced by the rename, after every check.
+//
+// The checks are made on the facts common/file_system.h gives on every
+// system (on Windows the volume serial number and file index tell "X.TXT",
+// ".\x.txt", "C:\dir\..\x.txt" and a hard link from another file), so
+// each system refuses the same things with the same messages.
 #include "driver/driver.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "container/container.h"
 #include "common/file_io.h"
+#include "common/file_system.h"
 #include "common/progress_line.h"
 #include "container/stamp.h"
 #include "container/temporary_file.h"
@@ -37,8 +41,7 @@ std::optional<std::string> derive_target_name(const char* source) {
   // The letters replace the end of the file's own name, never reach into
   // its directory's: "d/ab" would otherwise become "dplk" beside d, and
   // "d/a", "e/b" and "abc" would all become one "plk".
-  const size_t slash = target.rfind('/');
-  const size_t name_start = slash == std::string::npos ? 0 : slash + 1;
+  const size_t name_start = file_name_start(target);
   if (target.size() - name_start < suffix_length) return std::nullopt;
   target.replace(target.size() - suffix_length, suffix_length, derived_suffix);
   return target;
@@ -91,30 +94,30 @@ namespace {
 // and zero-filled, so it costs no space in the executable.
 constinit deflate_compressor compressor{};
 
-bool same_file(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+[[noreturn]] void refuse_with_error(const char* file, int error) {
+  refuse(file, std::strerror(error));
 }
 
 struct source_file {
   int fd;
-  struct stat info;  // its size is the one the header announces
+  file_status info;  // its size is the one the header announces
 };
 
 source_file open_source(const char* source) {
   // Checked before it is opened: opening a FIFO would block, and opening a
   // device can have effects of its own; a directory or device has no length
   // to measure anyway.
-  struct stat named;
-  if (::stat(source, &named) != 0) refuse_with_errno(source);
-  if (!S_ISREG(named.st_mode)) refuse(source, "not a regular file");
+  file_status named;
+  if (const int error = path_status(source, named)) refuse_with_error(source, error);
+  if (named.kind != file_kind::regular) refuse(source, "not a regular file");
 
   source_file input;
-  input.fd = ::open(source, O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  input.fd = open_for_reading(source);
   if (input.fd < 0) refuse_with_errno(source);
   // The file opened is the one measured, even if the name was swapped in
   // between.
-  if (::fstat(input.fd, &input.info) != 0) refuse_with_errno(source);
-  if (!S_ISREG(input.info.st_mode)) refuse(source, "not a regular file");
+  if (const int error = descriptor_status(input.fd, input.info)) refuse_with_error(source, error);
+  if (input.info.kind != file_kind::regular) refuse(source, "not a regular file");
   return input;
 }
 
@@ -127,74 +130,73 @@ struct target_file {
   bool direct = false;
 };
 
-bool is_standard_output(const struct stat& info) {
-  struct stat out;
-  return ::fstat(STDOUT_FILENO, &out) == 0 && same_file(out, info);
+bool is_standard_output(const file_status& info) {
+  file_status out;
+  return descriptor_status(standard_output, out) == 0 && same_file(out.identity, info.identity);
 }
 
-target_file open_direct(const char* target, const struct stat& source_info) {
+target_file open_direct(const char* target, const file_status& source_info) {
   target_file output;
   output.direct = true;
   // Without blocking (a FIFO with no reader) and without creating: the
   // name was there a moment ago, and if it has gone, it is not ours to make.
-  output.fd = ::open(target, O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  output.fd = open_for_writing_in_place(target);
   if (output.fd < 0) refuse_with_errno(target);
-  struct stat info;
-  if (::fstat(output.fd, &info) != 0) refuse_with_errno(target);
-  if (same_file(source_info, info)) refuse(target, "source and target are the same file");
+  file_status info;
+  if (const int error = descriptor_status(output.fd, info)) refuse_with_error(target, error);
+  if (same_file(source_info.identity, info.identity)) refuse(target, "source and target are the same file");
   // Only standard output under another name reaches here as a regular file:
   // it is written where it stands, as a shell's redirection would be.
-  ::fcntl(output.fd, F_SETFL, ::fcntl(output.fd, F_GETFL) & ~O_NONBLOCK);
+  make_blocking(output.fd);
   return output;
 }
 
-target_file open_target(const char* target, const struct stat& source_info) {
-  struct stat link_info, info;
+target_file open_target(const char* target, const file_status& source_info) {
+  file_status link_info, info;
   bool exists = true;
-  if (::lstat(target, &link_info) != 0) {
-    if (errno != ENOENT) refuse_with_errno(target);
+  if (const int error = link_status(target, link_info)) {
+    if (error != ENOENT) refuse_with_error(target, error);
     exists = false;
   }
   // A link is followed only to learn what it names: a link to a regular
   // file, or one that leads nowhere, is replaced as a link.
+  const bool is_link = exists && link_info.kind == file_kind::symbolic_link;
   bool leads_somewhere = exists;
-  if (exists && S_ISLNK(link_info.st_mode)) {
-    if (::stat(target, &info) == 0) {
+  if (is_link) {
+    const int error = path_status(target, info);
+    if (error == 0) {
       leads_somewhere = true;
-    } else if (errno == ENOENT) {
+    } else if (error == ENOENT) {
       leads_somewhere = false;
     } else {
-      refuse_with_errno(target);
+      refuse_with_error(target, error);
     }
   } else {
     info = link_info;
   }
   if (leads_somewhere) {
-    if (same_file(source_info, info)) refuse(target, "source and target are the same file");
-    if (S_ISDIR(info.st_mode)) refuse(target, std::strerror(EISDIR));
+    if (same_file(source_info.identity, info.identity)) refuse(target, "source and target are the same file");
+    if (info.kind == file_kind::directory) refuse(target, std::strerror(EISDIR));
     // A device or FIFO, or standard output by another name (/dev/stdout):
     // renaming a file over such a name would replace the name, not write
     // to what it stands for.
-    if (!S_ISREG(info.st_mode) || is_standard_output(info)) return open_direct(target, source_info);
+    if (info.kind != file_kind::regular || is_standard_output(info)) return open_direct(target, source_info);
   }
 
   target_file output;
   const int error = create_temporary(target, program_name, output.replacement);
   if (error != 0) refuse(target, std::strerror(error));
   output.fd = output.replacement.fd;
-  if (leads_somewhere && !S_ISLNK(link_info.st_mode)) {
-    // The new container takes the old file's place with its permissions and,
-    // where the system allows, its owner, as writing it in place would have.
-    static_cast<void>(::fchown(output.fd, info.st_uid, info.st_gid));
-    static_cast<void>(::fchmod(output.fd, info.st_mode & 07777));
-  }
+  // The new container takes the old file's place with its permissions and,
+  // where the system allows, its owner, as writing it in place would have.
+  if (leads_somewhere && !is_link) copy_permissions(output.fd, info);
   return output;
 }
 
 // Gives the complete container its name, or reports why it cannot have it.
 void finish_target(target_file& output) {
   if (output.direct) {
-    if (::close(output.fd) != 0) report_system_error(errno);
+    if (const int error = close_file(output.fd)) report_system_error(error);
     return;
   }
   const int error = commit_temporary(output.replacement);
@@ -214,7 +216,7 @@ int compress_file(const char* source, const char* target) {
   source_file input = open_source(source);
   target_file output = open_target(target, input.info);
 
-  const uint64_t measured = static_cast<uint64_t>(input.info.st_size);
+  const uint64_t measured = input.info.size;
   // Shown only on a terminal, and gone before any report below.
   progress_line progress("pelk:", measured);
   container_settings settings{measured, path_tail(source), time_stamp};
@@ -227,7 +229,7 @@ int compress_file(const char* source, const char* target) {
   // A read error comes first: the writes after it only finished what it cut short.
   if (result.read_error != 0) report_system_error(result.read_error);
   if (result.write_error != 0) report_system_error(result.write_error);
-  ::close(input.fd);
+  close_file(input.fd);
   finish_target(output);
   if (result.bytes_read != measured) refuse(source, "file changed as it was read");
   return 0;

@@ -3,14 +3,19 @@
 //   pelk src_file [target_file]
 //
 // Without a target, the target is the source name with its last three
-// characters replaced by "plk". Every argument is a file name.
+// characters replaced by "plk". Every argument is a file name: bytes on
+// POSIX, UTF-8 made from the UTF-16 command line on Windows
+// (common/program_entry.h).
 #include <optional>
 #include <string>
 
+#include "common/program_entry.h"
 #include "container/temporary_file.h"
 #include "driver/driver.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+int pelk_main(int argc, char** argv) {
   if (argc < 2 || argc > 3) pelk::show_usage();
 
   const char* source = argv[1];
@@ -25,6 +30,13 @@ int main(int argc, char** argv) {
   }
 
   pelk::install_signal_cleanup();
-  pelk::compress_file(source, target.c_str());
-  return 0;
+  return pelk::compress_file(source, target.c_str());
 }
+
+}  // namespace
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv) { return pelk::run_main(argc, argv, pelk_main); }
+#else
+int main(int argc, char** argv) { return pelk::run_main(argc, argv, pelk_main); }
+#endif

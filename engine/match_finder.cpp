@@ -41,6 +41,7 @@
 #include <bit>
 #include <cstring>
 
+#include "common/byte_order.h"
 
 namespace pelk {
 
@@ -72,10 +73,20 @@ uint32_t hash_at(const uint8_t* window, uint32_t p) {
   return hash_take(hash_take(window[p], window[p + 1]), window[p + 2]);
 }
 
-uint64_t load_word(const uint8_t* p) {
-  uint64_t word;
-  std::memcpy(&word, p, sizeof word);
-  return word;
+// Words are read little-endian on every processor, so byte k of the string
+// is always bits 8k..8k+7: the lowest differing bit names the first
+// differing byte, and a mask of low bits selects the first bytes. Read in
+// native order, a big-endian processor would find the last differing byte
+// and test the wrong end of each word.
+uint64_t load_word(const uint8_t* p) { return load_le64(p); }
+
+// Prefetching is a hint; a compiler without it just waits for the load.
+inline void prefetch(const void* p) {
+#if defined(__GNUC__) || defined(__clang__)
+  __builtin_prefetch(p);
+#else
+  (void)p;
+#endif
 }
 
 // The number of equal leading bytes of a and b, given that the first three
@@ -86,9 +97,7 @@ uint32_t count_match(const uint8_t* a, const uint8_t* b) {
   for (uint32_t len = min_match; len <= max_match; len += 8) {
     const uint64_t diff = load_word(a + len) ^ load_word(b + len);
     if (diff != 0) {
-      const uint32_t equal_bytes = std::endian::native == std::endian::little
-                                       ? static_cast<uint32_t>(std::countr_zero(diff)) / 8
-                                       : static_cast<uint32_t>(std::countl_zero(diff)) / 8;
+      const uint32_t equal_bytes = static_cast<uint32_t>(std::countr_zero(diff)) / 8;
       const uint32_t length = len + equal_bytes;
       return length < max_match ? length : max_match;
     }
@@ -182,7 +191,7 @@ uint32_t find_best_match(const match_finder& finder, uint32_t scan_pos, uint32_t
   for (uint64_t successors = chain_successors[head_pos];;) {
     const uint64_t next_successors = chain_successors[successors >> 48];
     next_chain = chain_successors[next_chain] >> 48;
-    __builtin_prefetch(&chain_successors[next_chain]);
+    prefetch(&chain_successors[next_chain]);
     const uint32_t c0 = successors & 0xFFFF;
     const uint32_t c1 = (successors >> 16) & 0xFFFF;
     const uint32_t c2 = (successors >> 32) & 0xFFFF;

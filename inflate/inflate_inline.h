@@ -4,11 +4,11 @@
 // innermost loops.
 #pragma once
 
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
+#include "common/byte_order.h"
 #include "inflate/decode_table.h"
 
 #if defined(__x86_64__) && defined(__GNUC__)
@@ -20,13 +20,6 @@
 namespace pelk {
 
 inline constexpr size_t copy_overshoot = 31;  // bytes copy_match may write past a match
-
-inline uint64_t load_le64(const uint8_t* p) {
-  uint64_t value;
-  std::memcpy(&value, p, 8);
-  if constexpr (std::endian::native == std::endian::big) value = __builtin_bswap64(value);
-  return value;
-}
 
 inline void copy8(uint8_t* to, const uint8_t* from) { std::memcpy(to, from, 8); }
 

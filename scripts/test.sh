@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds and runs every test twice: in a Release build, and in a build with
-# AddressSanitizer and UndefinedBehaviorSanitizer; then the library's threads
-# test under ThreadSanitizer, and every fuzzer for a short while. Every
+# AddressSanitizer and UndefinedBehaviorSanitizer; between them the Windows,
+# s390x and aarch64 builds against the Release build (under Wine and
+# qemu-user); then the library's threads test under ThreadSanitizer, and
+# every fuzzer for a short while. Every
 # package must be there (PELK_REQUIRE_ALL), so no test is quietly left out.
 # Fails when any test fails.
 set -euo pipefail
@@ -17,6 +19,24 @@ run_suite() {
 }
 
 run_suite "$root/build" -DCMAKE_BUILD_TYPE=Release -DPELK_REQUIRE_ALL=ON
+
+# Other platforms, against the Release build: Windows (MinGW-w64) under Wine
+# on the whole corpus; big-endian s390x and 64-bit ARM under qemu-user on
+# the eleven small files and xml, which between them take every path of
+# the engine and the inflater (stored, fixed and dynamic blocks, window
+# slides, output chunks past 256 KiB, inputs of several 512 KiB segments)
+# at a third of the corpus's bytes.
+corpus=$root/../shared/corpus
+emulated_subset="alice29.txt asyoulik.txt fireworks.jpeg geo.protodata html html_x_4 kppkn.gtb lcet10.txt
+                 paper-100k.pdf plrabn12.txt urls.10K xml"
+for target in windows s390x aarch64; do
+  "$root/scripts/cross-build.sh" "$target" "$root/build-$target"
+done
+"$root/tests/platforms/platform_test.sh" windows "$root/build-windows" "$root/build" "$corpus"
+for target in s390x aarch64; do
+  # shellcheck disable=SC2086
+  "$root/tests/platforms/platform_test.sh" "$target" "$root/build-$target" "$root/build" "$corpus" $emulated_subset
+done
 run_suite "$root/build-sanitize" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELK_SANITIZE=ON -DPELK_REQUIRE_ALL=ON
 
 # ThreadSanitizer: the tests where threads run side by side, the library's

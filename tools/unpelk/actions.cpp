@@ -10,9 +10,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <unistd.h>
 
 #include "common/file_io.h"
+#include "common/file_system.h"
 #include "common/progress_line.h"
 #include "tools/unpelk/container_input.h"
 #include "tools/unpelk/output_file.h"
@@ -21,8 +21,6 @@
 
 namespace pelk {
 namespace {
-
-constexpr uint64_t default_name_max = 255;
 
 int discard_bytes(void*, const uint8_t*, size_t) { return 0; }
 
@@ -67,9 +65,12 @@ std::string stored_target(const opened_container& container, const std::string& 
     report(container.name, "the container stores no name; give a target name");
     return "";
   }
-  const long name_max = ::pathconf(directory.empty() ? "." : directory.c_str(), _PC_NAME_MAX);
-  const char* reason = unsafe_name_reason(header.name, header.name_length,
-                                          name_max > 0 ? static_cast<uint64_t>(name_max) : default_name_max);
+  // A name cut short in the header is far too long for any file system;
+  // a whole one is measured as the system counts (UTF-16 units on Windows).
+  const bool whole = header.name_length == header.name.size();
+  const char* reason = unsafe_name_reason(header.name, whole ? file_name_units(header.name) : header.name_length,
+                                          longest_file_name(directory));
+  if (reason == nullptr && refuses_windows_names) reason = windows_name_reason(header.name);
   if (reason != nullptr) {
     report(container.name, std::string("refusing the stored name \"") + printable(header.name) + "\": " + reason +
                                "; give a target name");
@@ -130,8 +131,8 @@ bool restore_container(const std::string& operand, const destination& where, con
 bool write_container_to_stdout(const std::string& operand, const action_choices& choices, inflater& state) {
   opened_container container;
   if (!open_container(operand, container)) return false;
-  int standard_output = STDOUT_FILENO;
-  return decode_into(container, state, &standard_output, "standard output", choices.progress);
+  int output_fd = standard_output;
+  return decode_into(container, state, &output_fd, "standard output", choices.progress);
 }
 
 bool test_container(const std::string& operand, const action_choices& choices, inflater& state) {

@@ -14,14 +14,12 @@
 // the status is 1 when any failed.
 #include "tools/unpelk/cli.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include "common/file_system.h"
 #include "container/temporary_file.h"
 #include "tools/unpelk/actions.h"
 #include "tools/unpelk/options.h"
@@ -41,22 +39,26 @@ int current_year() {
 }
 
 bool is_directory(const std::string& path) {
-  struct stat info;
-  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+  file_status info;
+  return path_status(path, info) == 0 && info.kind == file_kind::directory;
 }
 
-std::string as_directory(const std::string& path) { return path.back() == '/' ? path : path + "/"; }
+// The directory with a separator to append a name to; one that already ends
+// in one ("out/", and on Windows "out\" or the drive "C:") is kept whole.
+std::string as_directory(const std::string& path) {
+  return file_name_start(path) == path.size() ? path : path + "/";
+}
 
 // Restores every operand to where the command line sends it.
 bool restore_all(const options& parsed, const action_choices& choices, inflater& state) {
   if (parsed.directory) {
     const std::string& directory = *parsed.directory;
-    struct stat info;
-    if (::stat(directory.c_str(), &info) != 0) {
-      report(directory, std::strerror(errno));
+    file_status info;
+    if (const int error = path_status(directory, info)) {
+      report(directory, std::strerror(error));
       return false;
     }
-    if (!S_ISDIR(info.st_mode)) {
+    if (info.kind != file_kind::directory) {
       report(directory, "is not a directory");
       return false;
     }
@@ -92,7 +94,7 @@ int unpelk_main(int argc, char** argv) {
     return exit_ok;
   }
   const bool to_be_decoded = parsed.chosen == mode::to_stdout || parsed.chosen == mode::test;
-  if (parsed.operands.empty() && to_be_decoded && ::isatty(STDIN_FILENO) != 1) {
+  if (parsed.operands.empty() && to_be_decoded && !is_terminal(standard_input)) {
     parsed.operands.push_back(standard_input_operand);
   }
   const std::string operand_problem = check_operands(parsed);
@@ -103,7 +105,7 @@ int unpelk_main(int argc, char** argv) {
   action_choices choices;
   choices.overwrite = parsed.overwrite;
   // Restored data on the terminal would run through the line and break it.
-  choices.progress = !parsed.quiet && !(parsed.chosen == mode::to_stdout && ::isatty(STDOUT_FILENO) == 1);
+  choices.progress = !parsed.quiet && !(parsed.chosen == mode::to_stdout && is_terminal(standard_output));
   choices.verbose = parsed.verbose;
   bool all_ok = true;
   switch (parsed.chosen) {

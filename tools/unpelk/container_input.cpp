@@ -3,11 +3,9 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "common/file_io.h"
+#include "common/file_system.h"
 #include "tools/unpelk/actions.h"
 #include "tools/unpelk/options.h"
 
@@ -25,44 +23,46 @@ ptrdiff_t read_counted(void* context, uint8_t* buffer, size_t capacity) {
 }
 
 // Opens a named container, which must be a regular file.
-bool open_named(const std::string& path, opened_container& container, struct stat& info) {
+bool open_named(const std::string& path, opened_container& container, file_status& info) {
   // Without blocking: opening a FIFO would wait for a writer before the
   // check below could refuse it. Reads from a regular file never block.
-  container.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  container.fd = open_for_reading(path);
   if (container.fd < 0) {
     report(path, std::strerror(errno));
     return false;
   }
   container.owns_fd = true;
-  if (::fstat(container.fd, &info) != 0) {
-    report(path, std::strerror(errno));
+  if (const int error = descriptor_status(container.fd, info)) {
+    report(path, std::strerror(error));
     return false;
   }
-  if (!S_ISREG(info.st_mode)) {
-    report(path, S_ISDIR(info.st_mode) ? "is a directory" : "not a regular file");
+  if (info.kind != file_kind::regular) {
+    report(path, info.kind == file_kind::directory ? "is a directory" : "not a regular file");
     return false;
   }
-  container.size = static_cast<uint64_t>(info.st_size);
+  container.size = info.size;
   return true;
 }
 
 // Takes standard input as it is: a pipe, a socket or a redirected file.
-bool open_standard_input(opened_container& container, struct stat& info) {
-  container.fd = STDIN_FILENO;
+bool open_standard_input(opened_container& container, file_status& info) {
+  container.fd = standard_input;
   // A container typed in is never meant; waiting for one would look like a hang.
-  if (::isatty(STDIN_FILENO) == 1) {
+  if (is_terminal(standard_input)) {
     report(container.name, "is a terminal, not a container");
     return false;
   }
-  if (::fstat(STDIN_FILENO, &info) != 0) {
-    report(container.name, std::strerror(errno));
+  if (const int error = descriptor_status(standard_input, info)) {
+    report(container.name, std::strerror(error));
     return false;
   }
-  if (S_ISREG(info.st_mode)) {
+  if (info.kind == file_kind::regular) {
     // A file handed over part-read (a script's own here-document) holds the
     // container from where it stands.
-    const off_t offset = ::lseek(STDIN_FILENO, 0, SEEK_CUR);
-    if (offset >= 0 && offset <= info.st_size) container.size = static_cast<uint64_t>(info.st_size - offset);
+    const int64_t offset = descriptor_offset(standard_input);
+    if (offset >= 0 && static_cast<uint64_t>(offset) <= info.size) {
+      container.size = info.size - static_cast<uint64_t>(offset);
+    }
   }
   return true;
 }
@@ -70,16 +70,17 @@ bool open_standard_input(opened_container& container, struct stat& info) {
 }  // namespace
 
 opened_container::~opened_container() {
-  if (owns_fd) ::close(fd);
+  if (owns_fd) close_file(fd);
 }
 
 bool open_container(const std::string& operand, opened_container& container) {
-  const bool standard_input = operand == standard_input_operand;
-  container.name = standard_input ? "standard input" : operand;
-  struct stat info;
-  const bool opened = standard_input ? open_standard_input(container, info) : open_named(operand, container, info);
+  const bool standard_input_named = operand == standard_input_operand;
+  container.name = standard_input_named ? "standard input" : operand;
+  file_status info;
+  const bool opened =
+      standard_input_named ? open_standard_input(container, info) : open_named(operand, container, info);
   if (!opened) return false;
-  container.identity = {info.st_dev, info.st_ino};
+  container.identity = info.identity;
   container.source.read = read_counted;
   container.source.context = &container;
   const container_problem problem = read_container_header(container.source, container.header);

@@ -21,7 +21,7 @@ struct opened_container {
   // The container's length, where it is known before reading: a regular
   // file's size from the current offset on. Unknown for a pipe.
   std::optional<uint64_t> size;
-  file_identity identity{};  // stands apart from any target, even for a pipe
+  file_identity identity;  // a pipe's too, where the system gives it one
   byte_source source;
   container_header header;
   uint64_t bytes_read = 0;             // so far, header included

@@ -1,13 +1,15 @@
 // Restored files and their commit: see output_file.h.
 //
-// Without -f the final name is claimed with link(), which fails when the
-// name exists, instead of a check followed by rename(), which a file created
-// in between would lose to.
+// Without -f the final name is claimed with link() (MoveFileExW without
+// MOVEFILE_REPLACE_EXISTING on Windows), which fails when the name exists,
+// instead of a check followed by a rename, which a file created in between
+// would lose to.
 #include "tools/unpelk/output_file.h"
 
 #include <cerrno>
 #include <cstring>
-#include <sys/stat.h>
+
+#include "common/file_system.h"
 
 namespace pelk {
 
@@ -17,10 +19,7 @@ std::string create_output(const std::string& final_path, temporary_file& file) {
 }
 
 std::string commit_output(temporary_file& file, bool overwrite) {
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  if (::fchmod(file.fd, 0666 & ~mask) != 0) {
-    const int error = errno;
+  if (const int error = give_new_file_permissions(file.fd)) {
     discard_temporary(file);
     return std::strerror(error);
   }

@@ -18,6 +18,8 @@
 
 #include <cstdio>
 
+#include "common/wide_text.h"
+
 namespace pelk {
 namespace {
 
@@ -85,6 +87,30 @@ const char* unsafe_name_reason(std::string_view name, uint64_t full_length, uint
     if (is_control(static_cast<unsigned char>(c))) return "the stored name contains a control character";
   }
   return nullptr;
+}
+
+const char* windows_name_reason(std::string_view name) {
+  if (!utf16_from_utf8(name)) return "the stored name is not UTF-8, so Windows has no name for it";
+  if (name.find_first_of("<>\"|?*") != std::string_view::npos) {
+    return "the stored name contains a character Windows does not allow in names";
+  }
+  if (!name.empty() && (name.back() == '.' || name.back() == ' ')) {
+    return "the stored name ends in a dot or a space, which Windows drops";
+  }
+  // Windows judges the part before the first dot, trailing spaces removed.
+  std::string_view stem = name.substr(0, name.find('.'));
+  while (!stem.empty() && stem.back() == ' ') stem.remove_suffix(1);
+  std::string upper(stem);
+  for (char& c : upper) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  const bool numbered = upper.size() >= 4 && (upper.compare(0, 3, "COM") == 0 || upper.compare(0, 3, "LPT") == 0);
+  const std::string_view number = numbered ? std::string_view(upper).substr(3) : std::string_view();
+  const bool device = upper == "CON" || upper == "PRN" || upper == "AUX" || upper == "NUL" || upper == "CONIN$" ||
+                      upper == "CONOUT$" ||
+                      (number.size() == 1 && number[0] >= '0' && number[0] <= '9') ||
+                      number == "\xC2\xB9" || number == "\xC2\xB2" || number == "\xC2\xB3";  // superscript 1, 2, 3
+  return device ? "the stored name is a Windows device name" : nullptr;
 }
 
 std::string printable(std::string_view bytes) {

@@ -15,6 +15,23 @@ namespace pelk {
 // name_max bytes long; else why it may not be used.
 const char* unsafe_name_reason(std::string_view name, uint64_t full_length, uint64_t name_max);
 
+// Nothing when Windows would create a file of exactly this name, else why
+// not: a device name (CON, PRN, AUX, NUL, COM0-COM9, LPT0-LPT9, COM and LPT
+// with a superscript digit, CONIN$, CONOUT$), alone or before an extension,
+// which opens the device instead of a file; a trailing dot or space, which
+// Windows drops, so the file would take another name (perhaps an existing
+// one's); a character Windows forbids in names (< > " | ? *); and bytes
+// that are not UTF-8, which name no UTF-16 name. The Windows build refuses
+// these besides unsafe_name_reason; elsewhere they are ordinary names
+// (aux.c, con.h) and are restored as they stand.
+const char* windows_name_reason(std::string_view name);
+
+#ifdef _WIN32
+inline constexpr bool refuses_windows_names = true;
+#else
+inline constexpr bool refuses_windows_names = false;
+#endif
+
 // Untrusted bytes (a stored name, a file name from the command line) as
 // text safe for a terminal: valid, printable UTF-8 as itself, and control
 // characters (C0, DEL, C1), bidirectional controls, bytes that are not

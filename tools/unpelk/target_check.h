@@ -7,17 +7,15 @@
 #pragma once
 
 #include <string>
-#include <sys/types.h>
+
+#include "common/file_system.h"
 
 namespace pelk {
 
-// The container being restored, told apart from its target by identity, not
-// by name: "h.plk", "./h.plk", a link to it and a stored name that happens
-// to be its own file name all reach the same file.
-struct file_identity {
-  dev_t device;
-  ino_t inode;
-};
+// The container being restored is told apart from its target by identity
+// (file_identity), not by name: "h.plk", "./h.plk", a link to it, "H.PLK"
+// where case does not count, and a stored name that happens to be its own
+// file name all reach the same file.
 
 // "" when target may receive the restored file, else the reason to refuse
 // it. An existing regular file is refused only without `overwrite`. Faults
