@@ -5,18 +5,31 @@
 // nothing from more threads, and each costs memory.
 #include "driver/thread_count.h"
 
-#include <sched.h>
+#ifdef _WIN32
+#include <windows.h>
 
+#include <bit>
+#else
+#include <sched.h>
+#endif
+
+#include <cstdint>
 #include <cstdlib>
 
 namespace pelk {
 namespace {
 
 unsigned processors_allowed() {
+#ifdef _WIN32
+  DWORD_PTR process_mask = 0, system_mask = 0;
+  if (!GetProcessAffinityMask(GetCurrentProcess(), &process_mask, &system_mask)) return 1;
+  const int count = std::popcount(static_cast<uint64_t>(process_mask));
+#else
   cpu_set_t allowed;
   CPU_ZERO(&allowed);
   if (sched_getaffinity(0, sizeof allowed, &allowed) != 0) return 1;
   const int count = CPU_COUNT(&allowed);
+#endif
   return count > 0 ? static_cast<unsigned>(count) : 1;
 }
 
