@@ -56,8 +56,10 @@ void input_store::release_below(uint64_t offset) {
     segments_.pop_front();
     ++first_segment_;
   }
-  // One spare is enough to read the next segment without allocating.
-  if (spare_.size() > 1) spare_.resize(1);
+  // Segments given back are kept for the ones read next: a fresh
+  // allocation of this size comes from the system untouched, and every page
+  // of it would fault on first use. The store never holds more than its
+  // limit, spares included.
 }
 
 void input_store::abort() {

@@ -128,13 +128,12 @@ class parallel_run {
   parallel_run(deflate_compressor& compressor, int level, input_source input, unsigned threads,
                uint32_t segment_size)
       : input_(input),
-        segment_size_(segment_size),
         in_flight_(threads + 1),
         // The store reaches from the writer's oldest need (a window and a
         // chunk behind the job it replays) past the segments of the jobs
         // running beside it, and the records and look-ahead of the last.
-        jobs_(level, segment_size, std::min<uint32_t>(record_span, segment_size / 2),
-              threads + 1 + (160 * 1024 + segment_size - 1) / segment_size),
+        jobs_(level, segment_size, std::min<uint32_t>(record_span, segment_size / 2), threads,
+              threads + 2 + (160 * 1024 + segment_size - 1) / segment_size),
         writer_(std::make_unique<stream_writer>(compressor.block, compressor.out, jobs_.store)) {}
 
   void run(std::vector<match_finder*>& finders) {
@@ -173,10 +172,10 @@ class parallel_run {
     jobs_.store.read_segment(input_);
     const uint64_t size_read = jobs_.store.size_read();
     const std::lock_guard lock(jobs_.mutex);
-    for (; created_ * segment_size_ < size_read; ++created_) {
+    for (; jobs_.segment_start(created_) < size_read; ++created_) {
       auto job = std::make_unique<segment_job>();
       job->index = created_;
-      job->start = created_ * segment_size_;
+      job->start = jobs_.segment_start(created_);
       job->read_offset = job->start >= half_window ? job->start - half_window : 0;
       job->exact = created_ == 0;
       // Here rather than on the job's thread: memory a worker thread
@@ -188,24 +187,27 @@ class parallel_run {
     return true;
   }
 
-  // Queues jobs in order while fewer than the limit are queued or running or
-  // hold symbols the writer has yet to replay. Cancelled jobs do not count:
-  // a parse that goes on in the place of others still needs the jobs after
-  // them.
+  // Queues jobs in order while fewer than the limit are queued or running,
+  // and while not too many finished ones wait for the writer with their
+  // symbols. Cancelled jobs do not count: a parse that goes on in the place
+  // of others still needs the jobs after them.
   void dispatch() {
     const std::lock_guard lock(jobs_.mutex);
-    for (uint64_t busy = busy_locked(); dispatched_ < created_ && busy < in_flight_; ++dispatched_, ++busy) {
-      jobs_.queue.push_back(job_locked(dispatched_));
+    while (dispatched_ < created_ && may_dispatch_locked()) {
+      jobs_.queue.push_back(job_locked(dispatched_++));
       jobs_.changed.notify_all();
     }
   }
 
-  uint64_t busy_locked() {
-    uint64_t busy = 0;
+  bool may_dispatch_locked() {
+    uint64_t unfinished = 0, held = 0;
     for (uint64_t index = current_; index < dispatched_; ++index) {
-      busy += !job_locked(index)->cancelled.load(std::memory_order_relaxed);
+      const segment_job& job = *job_locked(index);
+      if (job.cancelled.load(std::memory_order_relaxed)) continue;
+      ++held;
+      unfinished += !job.finished;
     }
-    return busy;
+    return unfinished < in_flight_ && held < 2 * in_flight_;
   }
 
   // Replays the current job's chunks that have come since the last look.
@@ -292,7 +294,7 @@ class parallel_run {
     jobs_.changed.wait(lock, [&] {
       const segment_job* job = job_locked(current_);
       return job == nullptr || job->chunks.size() > next_chunk_ || job->finished ||
-             (dispatched_ < created_ && busy_locked() < in_flight_);
+             (dispatched_ < created_ && may_dispatch_locked());
     });
   }
 
@@ -307,8 +309,7 @@ class parallel_run {
   }
 
   const input_source input_;
-  const uint64_t segment_size_;
-  const uint64_t in_flight_;  // jobs queued ahead of the writer's
+  const uint64_t in_flight_;  // jobs queued or running at once
   parallel_jobs jobs_;
   std::unique_ptr<stream_writer> writer_;
   bool done_ = false;

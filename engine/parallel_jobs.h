@@ -16,6 +16,7 @@
 #include <memory>
 #include <mutex>
 
+#include "engine/format.h"
 #include "engine/input_store.h"
 #include "engine/segment_job.h"
 #include "engine/symbol_chunks.h"
@@ -24,12 +25,30 @@ namespace pelk {
 
 class parallel_jobs {
  public:
-  parallel_jobs(int level_, uint32_t segment_size_, uint32_t record_span_, uint32_t max_segments)
-      : level(level_), segment_size(segment_size_), record_span(record_span_), store(segment_size_, max_segments) {}
+  parallel_jobs(int level_, uint32_t segment_size_, uint32_t record_span_, unsigned threads_, uint32_t max_segments)
+      : level(level_),
+        segment_size(segment_size_),
+        record_span(record_span_),
+        threads(threads_),
+        store(segment_size_, max_segments) {}
+
+  // Where segment `index` starts. The first `threads` segments grow from
+  // 1/threads of a segment to a whole one, so that the first jobs, which
+  // all start at once, end one after another, and every job that ends finds
+  // the job after it long started: had they all been whole, each wave of
+  // jobs would end together, and the last of it would wait for the records
+  // of a job only just begun. Every start is a multiple of 32 KiB.
+  uint64_t segment_start(uint64_t index) const {
+    uint64_t start = 0;
+    const uint64_t staggered = index < threads ? index : threads;
+    for (uint64_t k = 0; k < staggered; ++k) start += staggered_size(k);
+    return start + (index - staggered) * segment_size;
+  }
 
   const int level;
   const uint32_t segment_size;
   const uint32_t record_span;  // bytes over which each job records its state
+  const unsigned threads;
   input_store store;
   chunk_pool pool;
 
@@ -51,6 +70,13 @@ class parallel_jobs {
     return table[static_cast<size_t>(index - first_job)].get();
   }
 
+ private:
+  uint64_t staggered_size(uint64_t k) const {
+    const uint64_t size = uint64_t{segment_size} * (k + 1) / threads / half_window * half_window;
+    return size > half_window ? size : half_window;
+  }
+
+ public:
   // Cancels a job and wakes it wherever it waits. Call with the lock held.
   void cancel_locked(segment_job& job) {
     job.cancelled.store(true, std::memory_order_relaxed);

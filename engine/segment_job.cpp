@@ -59,7 +59,7 @@ class job_sink {
     recording_ = job.index != 0;  // the first job's parse is true from its start
     record_end_ = job.start + jobs.record_span;
     next_index_ = job.index + 1;
-    next_start_ = next_index_ * jobs.segment_size;
+    next_start_ = jobs.segment_start(next_index_);
   }
 
   bool record(uint32_t distance, uint32_t lit_len, uint32_t /*covered*/) {
@@ -161,11 +161,22 @@ class job_sink {
       if (next_ == nullptr) {
         std::unique_lock lock(jobs_.mutex);
         segment_job* candidate = jobs_.job_locked(lock, next_index_);
-        if (candidate == nullptr) return false;
+        if (candidate == nullptr || job_.cancelled.load(std::memory_order_relaxed)) return false;
+        // A job that has not started yet would keep this one waiting for a
+        // segment's worth of time: this parse goes on in its place instead.
+        // One that has started records its state within a few thousand
+        // bytes.
+        if (!candidate->records_ready && !candidate->running) jobs_.cancel_locked(*candidate);
         jobs_.changed.wait(lock, [&] {
-          return jobs_.stopping || candidate->records_ready || job_.cancelled.load(std::memory_order_relaxed);
+          return jobs_.stopping || candidate->records_ready || candidate->cancelled.load(std::memory_order_relaxed) ||
+                 job_.cancelled.load(std::memory_order_relaxed);
         });
         if (jobs_.stopping || job_.cancelled.load(std::memory_order_relaxed)) return false;
+        if (candidate->cancelled.load(std::memory_order_relaxed)) {
+          // Its parse may have stopped anywhere: never the one to meet.
+          if (!skip_next(top)) return true;
+          continue;
+        }
         next_ = candidate;
       }
       const uint64_t offset = top - next_->start;
@@ -175,29 +186,33 @@ class job_sink {
         while (next_record_ < records.size() && records[next_record_].offset < offset) ++next_record_;
         if (next_record_ < records.size() && records[next_record_].offset == offset &&
             records[next_record_].state == packed(state)) {
-          met_ = next_;
-          met_entry_ = records[next_record_].entries;
-          return false;
+          const std::lock_guard lock(jobs_.mutex);
+          if (!next_->cancelled.load(std::memory_order_relaxed)) {
+            met_ = next_;
+            met_entry_ = records[next_record_].entries;
+            return false;
+          }
         }
-        return true;
-      }
-      // Past every record of the next job without meeting its parse: that
-      // parse is not the true one. Once this one is known to be, it goes
-      // on in its place.
-      {
-        std::unique_lock lock(jobs_.mutex);
-        jobs_.changed.wait(lock, [&] {
-          return jobs_.stopping || job_.exact || job_.cancelled.load(std::memory_order_relaxed);
-        });
-        if (jobs_.stopping || job_.cancelled.load(std::memory_order_relaxed)) return false;
+        if (!next_->cancelled.load(std::memory_order_relaxed)) return true;
+      } else {
+        // Past every record of the next job without meeting its parse: that
+        // parse is not the true one, and this one goes on in its place.
+        const std::lock_guard lock(jobs_.mutex);
+        if (job_.cancelled.load(std::memory_order_relaxed)) return false;
         jobs_.cancel_locked(*next_);
       }
-      next_ = nullptr;
-      next_record_ = 0;
-      ++next_index_;
-      next_start_ = next_index_ * jobs_.segment_size;
-      if (top < next_start_) return true;
+      if (!skip_next(top)) return true;
     }
+  }
+
+  // Moves on to the job after the next; true when this top is already at
+  // or past its start.
+  bool skip_next(uint64_t top) {
+    next_ = nullptr;
+    next_record_ = 0;
+    ++next_index_;
+    next_start_ = jobs_.segment_start(next_index_);
+    return top >= next_start_;
   }
 
   segment_job& job_;
