@@ -281,6 +281,53 @@ TEST(LibraryStreams, CallbackFailuresGiveTheirCodes) {
   EXPECT_EQ(pelk_decompress_stream(read_in_pieces, failing_write, &io), PELK_ERROR_WRITE);
 }
 
+// The same failures while several threads are in the middle of a source of
+// many segments: the call ends, with the code, and never with a container
+// presented as whole.
+TEST(LibraryStreams, FailuresMidwayThroughAParallelCompression) {
+  bytes source = random_bytes(1 << 20, 11);
+  for (size_t i = 0; source.size() < (3 << 20); ++i) source.push_back(static_cast<uint8_t>("segment edges "[i % 14]));
+  struct faulty_io {
+    stream_io io;
+    size_t read_limit;   // reads fail from this offset on
+    size_t write_limit;  // writes fail once this much was written
+  };
+  const auto read_until_limit = [](void* user, void* buffer, size_t capacity) -> ptrdiff_t {
+    faulty_io& f = *static_cast<faulty_io*>(user);
+    return f.io.at >= f.read_limit ? -1 : read_in_pieces(&f.io, buffer, capacity);
+  };
+  const auto write_until_limit = [](void* user, const void* data, size_t size) {
+    faulty_io& f = *static_cast<faulty_io*>(user);
+    return f.io.out.size() + size > f.write_limit ? 1 : collect(&f.io, data, size);
+  };
+  struct fault {
+    const char* what;
+    size_t read_limit, write_limit;
+    int64_t declared_difference;
+    int code;
+  };
+  const fault faults[] = {
+      {"read fails 1.5 MiB in", 3 << 19, SIZE_MAX, 0, PELK_ERROR_READ},
+      {"read fails at the last bytes", source.size() - 1000, SIZE_MAX, 0, PELK_ERROR_READ},
+      {"write fails 200 KiB out", SIZE_MAX, 200 << 10, 0, PELK_ERROR_WRITE},
+      {"source shorter than said", SIZE_MAX, SIZE_MAX, 700000, PELK_ERROR_SIZE_CHANGED},
+      {"source longer than said", SIZE_MAX, SIZE_MAX, -700000, PELK_ERROR_SIZE_CHANGED},
+  };
+  for (const unsigned threads : {2u, 3u, 8u}) {
+    pelk_options options{};
+    options.size = sizeof options;
+    options.threads = threads;
+    for (const fault& f : faults) {
+      SCOPED_TRACE(std::string(f.what) + " on " + std::to_string(threads) + " threads");
+      faulty_io io{{&source, {65536, 1, 300001}}, f.read_limit, f.write_limit};
+      const uint64_t declared = source.size() + f.declared_difference;
+      EXPECT_EQ(pelk_compress_stream_with(&options, read_until_limit, write_until_limit, &io, declared, "f", 0),
+                f.code);
+      EXPECT_LE(io.io.out.size(), f.write_limit);
+    }
+  }
+}
+
 // pelk_compress_bound is enough for bytes that do not compress, at sizes
 // around the 64 KiB of a stored block and up to a few MiB, and one byte
 // less than the container needs is refused.
