@@ -24,10 +24,12 @@ namespace {
 namespace fs = std::filesystem;
 
 // fault goes to the shim (see fault_shim.cpp), which logs each call to log.
-// A wrapper (such as nohup) runs between the shim's set-up and pelk.
+// A wrapper (such as nohup) runs between the shim's set-up and pelk;
+// threads, when given, is PELK_THREADS.
 run_result run_guarded(const std::vector<std::string>& args, const fs::path& dir, const std::string& fault = "",
-                       const std::string& log = "", const std::string& wrapper = "") {
+                       const std::string& log = "", const std::string& wrapper = "", const std::string& threads = "") {
   std::vector<std::string> argv = {"timeout", "60", "env"};
+  if (!threads.empty()) argv.push_back("PELK_THREADS=" + threads);
   if (!fault.empty()) argv.insert(argv.end(), {"LD_PRELOAD=" PELK_PRELOAD, "PELK_FAULT=" + fault});
   if (!log.empty()) argv.push_back("PELK_FAULT_LOG=" + log);
   if (!wrapper.empty()) argv.push_back(wrapper);
@@ -50,16 +52,27 @@ std::vector<call> read_log(const fs::path& log) {
   return calls;
 }
 
-class IoFaults : public ::testing::Test {
+// The same faults on one thread and, on a source of several segments, on
+// three: the reading, the writing and the temporary file are the same code
+// whichever engine runs between them.
+struct fault_setting {
+  const char* name;
+  size_t incompressible, size;  // bytes
+  const char* threads;          // PELK_THREADS
+};
+
+void PrintTo(const fault_setting& setting, std::ostream* out) { *out << "PELK_THREADS=" << setting.threads; }
+
+class IoFaults : public ::testing::TestWithParam<fault_setting> {
  protected:
   void SetUp() override {
-    // 320 KiB, half incompressible: many 16 KiB writes and many window reads.
-    source = random_bytes(160 * 1024, 5);
-    for (size_t i = 0; source.size() < 320 * 1024; ++i) {
+    // Part incompressible: many 16 KiB writes and many window reads.
+    source = random_bytes(GetParam().incompressible, 5);
+    for (size_t i = 0; source.size() < GetParam().size; ++i) {
       source.push_back(static_cast<uint8_t>("fox jumps "[i % 10] ^ i / 4096 % 7));
     }
     write_file(dir / "src.bin", source);
-    const run_result run = run_guarded({"src.bin", "out.plk"}, dir.path(), "none", log);
+    const run_result run = guarded_run("none", log);
     ASSERT_EQ(run.status, 0) << run.err;
     baseline = read_file(dir / "out.plk");
     ASSERT_EQ(verify_container(baseline, source, "src.bin"), "");
@@ -68,12 +81,22 @@ class IoFaults : public ::testing::Test {
   }
   temp_dir dir;
   const std::string log = (dir / "calls.log").string();
+  run_result guarded_run(const std::string& fault, const std::string& call_log = "", const std::string& wrapper = "",
+                         const std::vector<std::string>& args = {"src.bin", "out.plk"}) {
+    return run_guarded(args, dir.path(), fault, call_log, wrapper, GetParam().threads);
+  }
+
   bytes source, baseline;
   std::vector<call> calls;  // of the undisturbed run, in order
   size_t reads = 0, writes = 0;
 };
 
-TEST_F(IoFaults, TargetReceivesWholeBufferWrites) {
+INSTANTIATE_TEST_SUITE_P(Threads, IoFaults,
+                         ::testing::Values(fault_setting{"one", 160 * 1024, 320 * 1024, "1"},
+                                           fault_setting{"three", 256 * 1024, 1536 * 1024, "3"}),
+                         [](const auto& setting) { return std::string(setting.param.name); });
+
+TEST_P(IoFaults, TargetReceivesWholeBufferWrites) {
   EXPECT_GE(reads, 4u);
   ASSERT_GE(writes, 8u);
   size_t total = 0, seen = 0;
@@ -98,7 +121,7 @@ std::vector<std::string> entries(const fs::path& dir) {
 // Each read fails (EIO) in turn, each write (EIO, ENOSPC, returning 0): one
 // report with the system's text, status 1, the old target untouched and no
 // temporary file left.
-TEST_F(IoFaults, EveryFailingCallIsReportedOnce) {
+TEST_P(IoFaults, EveryFailingCallIsReportedOnce) {
   const auto files = entries(dir.path());
   size_t read_no = 0, write_no = 0, swept = 0;
   for (const call& c : calls) {
@@ -106,7 +129,7 @@ TEST_F(IoFaults, EveryFailingCallIsReportedOnce) {
                                           : "write-fail " + std::to_string(++write_no);
     for (int error : c.op == 'r' ? std::vector<int>{EIO} : std::vector<int>{EIO, ENOSPC, 0}) {
       const std::string fault = point + " " + std::to_string(error);
-      const run_result run = run_guarded({"src.bin", "out.plk"}, dir.path(), fault);
+      const run_result run = guarded_run(fault);
       EXPECT_EQ(run.status, 1) << fault;
       EXPECT_EQ(run.out, announced("src.bin")) << fault;
       EXPECT_EQ(run.err, "\npelk: " + std::string(std::strerror(error == 0 ? EIO : error)) + "\n") << fault;
@@ -121,10 +144,10 @@ TEST_F(IoFaults, EveryFailingCallIsReportedOnce) {
 
 // Short and interrupted calls change nothing; each run must have been
 // disturbed, i.e. have made more calls than the undisturbed one.
-TEST_F(IoFaults, ShortAndInterruptedCallsChangeNothing) {
+TEST_P(IoFaults, ShortAndInterruptedCallsChangeNothing) {
   for (const char* fault :
        {"read-max 1", "read-max 4097", "write-max 1", "write-max 1000", "eintr 2", "eintr 3"}) {
-    const run_result run = run_guarded({"src.bin", "out.plk"}, dir.path(), fault, log);
+    const run_result run = guarded_run(fault, log);
     EXPECT_EQ(run.status, 0) << fault << run.err;
     EXPECT_EQ(run.err, "") << fault;
     EXPECT_EQ(mask_stamp(read_file(dir / "out.plk")), mask_stamp(baseline)) << fault;
@@ -136,18 +159,18 @@ TEST_F(IoFaults, ShortAndInterruptedCallsChangeNothing) {
 // exactly the bytes read, its size field included, and the run says so and
 // fails. /proc/cpuinfo claims a size of 0 and is small enough that its
 // header is still in the output buffer when the size is known.
-TEST_F(IoFaults, SourceChangingUnderTheRunIsReportedWithASoundContainer) {
+TEST_P(IoFaults, SourceChangingUnderTheRunIsReportedWithASoundContainer) {
   bytes grown = source;
   for (int i = 0; i < 70000; ++i) grown.push_back(static_cast<uint8_t>('A' + i % 26));
   const bytes shrunk(source.begin(), source.begin() + 100000);
   for (const auto& [fault, bytes_read] : {std::pair{"grow 70000", grown}, {"shrink 100000", shrunk}}) {
-    const run_result run = run_guarded({"src.bin", "out.plk"}, dir.path(), fault);
+    const run_result run = guarded_run(fault);
     EXPECT_EQ(run.status, 1) << fault;
     EXPECT_EQ(run.err, "\npelk: src.bin: file changed as it was read\n") << fault;
     EXPECT_EQ(verify_container(read_file(dir / "out.plk"), bytes_read, "src.bin"), "") << fault;
   }
 #ifdef PELK_UNPELK_PATH
-  const run_result run = run_guarded({"/proc/cpuinfo", "cpu.plk"}, dir.path());
+  const run_result run = guarded_run("", "", "", {"/proc/cpuinfo", "cpu.plk"});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err, "\npelk: /proc/cpuinfo: file changed as it was read\n");
   const bytes container = read_file(dir / "cpu.plk");
@@ -159,21 +182,20 @@ TEST_F(IoFaults, SourceChangingUnderTheRunIsReportedWithASoundContainer) {
 // A run ended by any signal whose default action ends the process removes
 // its temporary file and leaves the old target as it was; one ignored from
 // the start (nohup) stays ignored.
-TEST_F(IoFaults, SignalsLeaveTheOldTargetAndNoTemporaryFile) {
+TEST_P(IoFaults, SignalsLeaveTheOldTargetAndNoTemporaryFile) {
   rlimit no_core{0, 0};
   ASSERT_EQ(setrlimit(RLIMIT_CORE, &no_core), 0);  // SIGQUIT and others would dump core here
   const auto files = entries(dir.path());
   for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT, SIGXFSZ, SIGXCPU, SIGALRM, SIGUSR1,
                             SIGUSR2, SIGVTALRM, SIGPROF}) {
     const std::string fault = "signal 3 " + std::to_string(signal_number);
-    const run_result run = run_guarded({"src.bin", "out.plk"}, dir.path(), fault);
+    const run_result run = guarded_run(fault);
     EXPECT_NE(run.status, 0) << strsignal(signal_number);
     EXPECT_NE(run.status, 1) << strsignal(signal_number);  // ended by the signal, not by a report
     EXPECT_EQ(read_file(dir / "out.plk"), baseline) << strsignal(signal_number);
     EXPECT_EQ(entries(dir.path()), files) << strsignal(signal_number);
   }
-  const run_result run = run_guarded({"src.bin", "new.plk"}, dir.path(), "signal 3 " + std::to_string(SIGHUP),
-                                     "", "nohup");
+  const run_result run = guarded_run("signal 3 " + std::to_string(SIGHUP), "", "nohup", {"src.bin", "new.plk"});
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(mask_stamp(read_file(dir / "new.plk")), mask_stamp(baseline));
 }
