@@ -81,6 +81,7 @@ class IoFaults : public ::testing::TestWithParam<fault_setting> {
   }
   temp_dir dir;
   const std::string log = (dir / "calls.log").string();
+
   run_result guarded_run(const std::string& fault, const std::string& call_log = "", const std::string& wrapper = "",
                          const std::vector<std::string>& args = {"src.bin", "out.plk"}) {
     return run_guarded(args, dir.path(), fault, call_log, wrapper, GetParam().threads);
