@@ -32,4 +32,13 @@ inline uint64_t load_le64(const uint8_t* p) {
   return value;
 }
 
+// The four bytes at p, p[0] lowest: the container's header and trailer fields.
+inline uint32_t load_le32(const uint8_t* p) {
+  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+}
+
+inline void store_le32(uint8_t* p, uint32_t value) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
 }  // namespace pelk

@@ -9,6 +9,7 @@
 #include <vector>
 #include <windows.h>
 
+#include "common/file_system.h"
 #include "common/wide_text.h"
 #endif
 
@@ -31,16 +32,11 @@ BOOL WINAPI on_console_event(DWORD) {
   return FALSE;
 }
 
-bool is_console(DWORD which) {
-  DWORD mode;
-  return ::GetConsoleMode(::GetStdHandle(which), &mode) != 0;
-}
-
 }  // namespace
 
 int run_main(int argc, native_char** argv, main_function run) {
   for (const int fd : {0, 1, 2}) ::_setmode(fd, _O_BINARY);
-  if (is_console(STD_OUTPUT_HANDLE) || is_console(STD_ERROR_HANDLE)) {
+  if (is_terminal(standard_output) || is_terminal(standard_error)) {
     original_code_page = ::GetConsoleOutputCP();
     ::SetConsoleOutputCP(CP_UTF8);
     std::atexit(restore_code_page);

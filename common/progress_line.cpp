@@ -58,7 +58,7 @@ std::string cut_to(const std::string& text, size_t columns) {
   return text.substr(0, end);
 }
 
-size_t terminal_columns() {
+size_t line_columns() {
   const unsigned columns = pelk::terminal_columns(standard_error);
   return columns > 0 ? columns : default_columns;
 }
@@ -128,7 +128,7 @@ void progress_line::draw(uint64_t done, std::chrono::steady_clock::time_point no
   }
   const std::string figures_text(figures, static_cast<size_t>(std::max(length, 0)));
 
-  const size_t room = terminal_columns() - 1;
+  const size_t room = line_columns() - 1;
   std::string line;
   if (columns_of(label_) + 2 + figures_text.size() <= room) {
     line = label_ + "  " + figures_text;

@@ -1,16 +1,5 @@
 // The container: a header, the engine's raw deflate stream and a CRC-32
-// trailer, written in one pass.
-//
-// Layout, little-endian throughout (container_format.h holds the numbers):
-//
-//   0  1F AB      magic
-//   2  08         method: deflate
-//   3  flags      08 when a zero-terminated stored name follows the size
-//   4  stamp      packed local time (32 bits)
-//   8  size       source length, low 32 bits
-//  12  [name\0]   the stored name
-//      deflate    raw RFC 1951 stream, ends on a byte boundary
-//      crc        CRC-32 of the source bytes (32 bits), the file's last bytes
+// trailer, written in one pass (layout: container_format.h).
 #pragma once
 
 #include <cstddef>
@@ -21,18 +10,23 @@
 
 namespace pelk {
 
-// Told the number of source bytes read so far, after every read (one per
-// window refill, so it costs nothing); a program's progress display.
+// Told the number of source bytes read so far, after every read (a window
+// refill, or a segment on several threads, so it costs nothing); a
+// program's progress display.
 using progress_function = void (*)(void* context, uint64_t bytes_read);
+
+// More compression threads than this are never started, whatever is asked:
+// each costs a few MiB, and no machine gains from more.
+inline constexpr unsigned max_threads = 256;
 
 struct container_settings {
   uint64_t source_size;     // the header keeps the low 32 bits
   const char* stored_name;  // null: the header stores no name
   uint32_t stamp;
   int level = default_level;
-  // Compression threads: no more are used than the source_size has
-  // segments, and a source of one segment is compressed sequentially. The
-  // container is the same for every count.
+  // Compression threads: no more are used than max_threads or than the
+  // source_size has segments, and a source of one segment is compressed
+  // sequentially. The container is the same for every count.
   unsigned threads = 1;
   uint32_t segment_size = default_segment_size;
   progress_function progress = nullptr;  // null: nobody is told

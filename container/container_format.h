@@ -18,5 +18,7 @@ inline constexpr uint8_t container_magic[2] = {0x1F, 0xAB};
 inline constexpr uint8_t method_deflate = 8;
 inline constexpr uint8_t flag_name_present = 0x08;
 inline constexpr uint32_t fixed_header_bytes = 8;  // magic, method, flags, stamp
+inline constexpr uint32_t sized_header_bytes = fixed_header_bytes + 4;  // ... and the size field
+inline constexpr uint32_t trailer_bytes = 4;  // the CRC-32
 
 }  // namespace pelk

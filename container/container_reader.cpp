@@ -11,16 +11,11 @@
 #include <utility>
 
 #include "common/crc32.h"
+#include "common/byte_order.h"
 #include "container/container_format.h"
 
 namespace pelk {
 namespace {
-
-constexpr size_t header_fixed_size = fixed_header_bytes + 4;  // ... and the size field
-
-uint32_t le32(const uint8_t* p) {
-  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
 
 container_problem read_problem(const byte_source& source) {
   return {container_fault::read_failed, std::string("read error: ") + std::strerror(source.read_errno)};
@@ -52,9 +47,9 @@ int write_checked(void* context, const uint8_t* data, size_t size) {
 }  // namespace
 
 container_problem read_container_header(byte_source& source, container_header& header) {
-  uint8_t fixed[header_fixed_size];
+  uint8_t fixed[sized_header_bytes];
   size_t got = 0;
-  for (; got < header_fixed_size; ++got) {
+  for (; got < sized_header_bytes; ++got) {
     const int byte = next_byte(source);
     if (byte < 0) break;
     fixed[got] = static_cast<uint8_t>(byte);
@@ -69,12 +64,11 @@ container_problem read_container_header(byte_source& source, container_header& h
   if (got > 3 && fixed[3] != 0 && fixed[3] != flag_name_present) {
     return problem(container_fault::unsupported, "unknown flags 0x%02X", unsigned{fixed[3]});
   }
-  if (got < header_fixed_size) return {container_fault::truncated, "truncated header"};
+  if (got < sized_header_bytes) return {container_fault::truncated, "truncated header"};
 
-  header.flags = fixed[3];
-  header.stamp = le32(fixed + 4);
-  header.size_field = le32(fixed + 8);
-  header.has_name = (header.flags & flag_name_present) != 0;
+  header.stamp = load_le32(fixed + 4);
+  header.size_field = load_le32(fixed + 8);
+  header.has_name = (fixed[3] & flag_name_present) != 0;
   header.name.clear();
   header.name_length = 0;
   if (!header.has_name) return {};
@@ -111,7 +105,7 @@ body_check read_container_body(byte_source& source, inflater& state, byte_sink s
       return fail({container_fault::write_failed, ""});
   }
 
-  uint8_t trailer[4];
+  uint8_t trailer[trailer_bytes];
   for (uint8_t& byte : trailer) {
     const int value = next_byte(source);
     if (value < 0) return fail(ran_out(source, "truncated: the CRC-32 after the compressed data is missing"));
@@ -122,7 +116,7 @@ body_check read_container_body(byte_source& source, inflater& state, byte_sink s
                                        : container_problem{container_fault::trailing_data,
                                                            "unexpected bytes after the CRC-32"});
   }
-  const uint32_t stored_crc = le32(trailer);
+  const uint32_t stored_crc = load_le32(trailer);
   if (stored_crc != checked.crc) {
     return fail(problem(container_fault::checksum,
                         "CRC-32 mismatch: the container says %08" PRIX32 ", the data gives %08" PRIX32, stored_crc,

@@ -19,7 +19,6 @@ namespace pelk {
 inline constexpr size_t max_kept_name = 4096;
 
 struct container_header {
-  uint8_t flags = 0;
   uint32_t stamp = 0;
   uint32_t size_field = 0;
   bool has_name = false;

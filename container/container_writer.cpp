@@ -5,17 +5,15 @@
 // byte-level emits happen only while no bits are pending.
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 #include "container/container.h"
 #include "container/container_format.h"
+#include "common/byte_order.h"
 #include "common/crc32.h"
 
 namespace pelk {
 namespace {
-
-void put_le32(uint8_t* at, uint32_t value) {
-  for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
-}
 
 // The engine's view of the source: whole reads, counted and checksummed.
 // Once the output has failed nothing more is read, so a failed run ends
@@ -76,7 +74,7 @@ container_result write_container(deflate_compressor& compressor, input_source so
   counted_input input{source, &out.error, settings.progress, settings.progress_context};
   const input_source engine_input{read_counted, &input};
   const uint64_t segments = (settings.source_size + settings.segment_size - 1) / settings.segment_size;
-  const unsigned threads = static_cast<unsigned>(std::min<uint64_t>(settings.threads, segments));
+  const unsigned threads = static_cast<unsigned>(std::min<uint64_t>({settings.threads, max_threads, segments}));
   if (threads < 2 || settings.level < 4 ||
       !deflate_stream_parallel(compressor, settings.level, engine_input, threads, settings.segment_size)) {
     deflate_stream(compressor, settings.level, engine_input);
@@ -91,8 +89,8 @@ container_result write_container(deflate_compressor& compressor, input_source so
   const bool size_changed = input.bytes_read != settings.source_size;
   const bool header_written = out.bytes_flushed > 0;
   uint8_t field[4];
-  put_le32(field, static_cast<uint32_t>(input.bytes_read));
-  if (size_changed && !header_written) put_le32(out.buffer + fixed_header_bytes, static_cast<uint32_t>(input.bytes_read));
+  store_le32(field, static_cast<uint32_t>(input.bytes_read));
+  if (size_changed && !header_written) std::memcpy(out.buffer + fixed_header_bytes, field, sizeof field);
   flush_output(out);
   if (size_changed && header_written) {
     result.size_field_true = output.overwrite != nullptr && out.error == 0 &&

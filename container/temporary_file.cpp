@@ -22,6 +22,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "common/file_system.h"
+
 namespace pelk {
 namespace {
 
@@ -95,9 +97,9 @@ class signals_held {
 };
 
 int close_checked(temporary_file& file) {
-  const int result = ::close(file.fd);
+  const int error = close_file(file.fd);
   file.fd = -1;
-  return result == 0 ? 0 : errno;
+  return error;
 }
 
 }  // namespace
@@ -148,7 +150,7 @@ int commit_temporary_if_absent(temporary_file& file) {
 }
 
 void discard_temporary(temporary_file& file) {
-  if (file.fd >= 0) ::close(file.fd);
+  if (file.fd >= 0) close_file(file.fd);
   file.fd = -1;
   if (!file.temp_path.empty()) ::unlink(file.temp_path.c_str());
   pending = 0;

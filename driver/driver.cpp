@@ -82,21 +82,15 @@ void report_system_error(int error) {
 
 namespace {
 
-[[noreturn]] void refuse(const char* file, const char* reason) {
-  report_file_error(file, reason);
-}
-
-[[noreturn]] void refuse_with_errno(const char* file) {
-  refuse(file, std::strerror(errno));
-}
-
 // The program's one compressor: static, so a run allocates nothing for it,
 // and zero-filled, so it costs no space in the executable.
 constinit deflate_compressor compressor{};
 
 [[noreturn]] void refuse_with_error(const char* file, int error) {
-  refuse(file, std::strerror(error));
+  report_file_error(file, std::strerror(error));
 }
+
+[[noreturn]] void refuse_with_errno(const char* file) { refuse_with_error(file, errno); }
 
 struct source_file {
   int fd;
@@ -109,7 +103,7 @@ source_file open_source(const char* source) {
   // to measure anyway.
   file_status named;
   if (const int error = path_status(source, named)) refuse_with_error(source, error);
-  if (named.kind != file_kind::regular) refuse(source, "not a regular file");
+  if (named.kind != file_kind::regular) report_file_error(source, "not a regular file");
 
   source_file input;
   input.fd = open_for_reading(source);
@@ -117,7 +111,7 @@ source_file open_source(const char* source) {
   // The file opened is the one measured, even if the name was swapped in
   // between.
   if (const int error = descriptor_status(input.fd, input.info)) refuse_with_error(source, error);
-  if (input.info.kind != file_kind::regular) refuse(source, "not a regular file");
+  if (input.info.kind != file_kind::regular) report_file_error(source, "not a regular file");
   return input;
 }
 
@@ -144,7 +138,7 @@ target_file open_direct(const char* target, const file_status& source_info) {
   if (output.fd < 0) refuse_with_errno(target);
   file_status info;
   if (const int error = descriptor_status(output.fd, info)) refuse_with_error(target, error);
-  if (same_file(source_info.identity, info.identity)) refuse(target, "source and target are the same file");
+  if (same_file(source_info.identity, info.identity)) report_file_error(target, "source and target are the same file");
   // Only standard output under another name reaches here as a regular file:
   // it is written where it stands, as a shell's redirection would be.
   make_blocking(output.fd);
@@ -175,8 +169,10 @@ target_file open_target(const char* target, const file_status& source_info) {
     info = link_info;
   }
   if (leads_somewhere) {
-    if (same_file(source_info.identity, info.identity)) refuse(target, "source and target are the same file");
-    if (info.kind == file_kind::directory) refuse(target, std::strerror(EISDIR));
+    if (same_file(source_info.identity, info.identity)) {
+      report_file_error(target, "source and target are the same file");
+    }
+    if (info.kind == file_kind::directory) refuse_with_error(target, EISDIR);
     // A device or FIFO, or standard output by another name (/dev/stdout):
     // renaming a file over such a name would replace the name, not write
     // to what it stands for.
@@ -185,7 +181,7 @@ target_file open_target(const char* target, const file_status& source_info) {
 
   target_file output;
   const int error = create_temporary(target, program_name, output.replacement);
-  if (error != 0) refuse(target, std::strerror(error));
+  if (error != 0) refuse_with_error(target, error);
   output.fd = output.replacement.fd;
   // The new container takes the old file's place with its permissions and,
   // where the system allows, its owner, as writing it in place would have.
@@ -209,9 +205,9 @@ int compress_file(const char* source, const char* target) {
   const uint32_t time_stamp = stamp_from_time(std::time(nullptr));
   announce(source);
 
-  if (std::strcmp(source, target) == 0) refuse(target, "source and target are the same file");
+  if (std::strcmp(source, target) == 0) report_file_error(target, "source and target are the same file");
   const std::optional<unsigned> threads = compression_threads();
-  if (!threads) refuse("PELK_THREADS", "not a positive whole number of threads");
+  if (!threads) report_file_error("PELK_THREADS", "not a positive whole number of threads");
 
   source_file input = open_source(source);
   target_file output = open_target(target, input.info);
@@ -231,7 +227,7 @@ int compress_file(const char* source, const char* target) {
   if (result.write_error != 0) report_system_error(result.write_error);
   close_file(input.fd);
   finish_target(output);
-  if (result.bytes_read != measured) refuse(source, "file changed as it was read");
+  if (result.bytes_read != measured) report_file_error(source, "file changed as it was read");
   return 0;
 }
 

@@ -1,7 +1,6 @@
 // The run driver: one source file in, one container out.
 #pragma once
 
-#include <cstdint>
 #include <optional>
 #include <string>
 

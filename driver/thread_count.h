@@ -4,11 +4,9 @@
 
 #include <optional>
 
-namespace pelk {
+#include "container/container.h"
 
-// More than this many threads is never asked of the engine: each costs a
-// few MiB, and no machine pelk runs on gains from more.
-inline constexpr unsigned max_threads = 256;
+namespace pelk {
 
 // PELK_THREADS when it is set (a positive whole number, lowered to
 // max_threads), else the number of processors in the process's CPU

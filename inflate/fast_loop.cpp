@@ -11,11 +11,10 @@
 // instruction. That saves about a sixth of the instructions per byte; on
 // the AMD processor it was measured on, which runs the extra instructions
 // side by side, it is only 3-5% faster, but on processors where a shift by
-// a register costs several micro-operations it saves more. The processor
-// chooses at start-up.
+// a register costs several micro-operations it saves more. Each inflater
+// chooses when it is made (choose_fast_loop), by asking the processor.
 #include "inflate/fast_loop.h"
 
-#include "inflate/inflate.h"
 #include "inflate/inflate_inline.h"
 
 namespace pelk {

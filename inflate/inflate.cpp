@@ -49,7 +49,6 @@ constexpr size_t in_margin = fast_in_margin;
 static_assert(fast_out_margin >= max_match + copy_overshoot, "the careful path writes one match past the chunk");
 static_assert(chunk_size >= history_size, "a flush must leave whole history behind it");
 
-
 }  // namespace
 
 struct inflater {

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "container/container.h"
+#include "container/container_format.h"
 #include "inflate/byte_source.h"
 #include "lib/callbacks.h"
 #include "lib/status.h"
@@ -15,10 +16,6 @@
 
 namespace pelk {
 namespace {
-
-// More threads than this are not started, whatever a caller asks: each
-// costs a few MiB.
-constexpr unsigned max_library_threads = 256;
 
 struct free_deleter {
   void operator()(void* p) const { std::free(p); }
@@ -50,7 +47,7 @@ container_settings settings_for(const pelk_options* options, uint64_t source_siz
   container_settings settings{source_size, stored_name, stamp};
   if (options != nullptr && options->size >= offsetof(pelk_options, threads) + sizeof options->threads &&
       options->threads > 1) {
-    settings.threads = options->threads < max_library_threads ? options->threads : max_library_threads;
+    settings.threads = options->threads;
   }
   return settings;
 }
@@ -65,9 +62,9 @@ size_t pelk_compress_bound(size_t source_size, size_t name_length) {
   // a byte (a literal of 144-255; every match costs less per byte), plus 10
   // bits of block header and end code. Blocks before the last hold at least
   // 4096 symbols, so there are at most source_size / 4096 + 2 of them.
-  const size_t header = 12 + (name_length != 0 ? name_length + 1 : 0);
+  const size_t header = sized_header_bytes + (name_length != 0 ? name_length + 1 : 0);
   const size_t stream = source_size + (source_size >> 3) + (source_size >> 10) + 16;
-  const size_t total = header + stream + 4;
+  const size_t total = header + stream + trailer_bytes;
   return total < source_size ? SIZE_MAX : total;  // wrapped: no buffer is that large
 }
 

@@ -13,6 +13,7 @@
 // Each call allocates its own inflater and input buffer, so calls share
 // nothing and may run on any number of threads at once.
 
+#include "common/byte_order.h"
 #include "container/container_format.h"
 #include "container/container_reader.h"
 #include "inflate/byte_source.h"
@@ -24,30 +25,23 @@
 namespace pelk {
 namespace {
 
-constexpr size_t fixed_size = fixed_header_bytes + 4;  // ... and the size field
-
-uint32_t le32(const uint8_t* p) {
-  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
-
 // Reads a header through next(), which returns the next byte or -1 at the
 // end of the input, leaving the input at the deflate stream. The name is
 // only counted: pelk_read_header points into the caller's bytes instead,
 // and the body's checks do not need it.
 template <typename Next>
 int read_header(Next next, container_header& header) {
-  uint8_t fixed[fixed_size];
+  uint8_t fixed[sized_header_bytes];
   size_t got = 0;
-  for (int byte; got < fixed_size && (byte = next()) >= 0; ++got) fixed[got] = static_cast<uint8_t>(byte);
+  for (int byte; got < sized_header_bytes && (byte = next()) >= 0; ++got) fixed[got] = static_cast<uint8_t>(byte);
   if ((got > 0 && fixed[0] != container_magic[0]) || (got > 1 && fixed[1] != container_magic[1])) {
     return PELK_ERROR_NOT_CONTAINER;
   }
   if (got > 2 && fixed[2] != method_deflate) return PELK_ERROR_UNSUPPORTED;
   if (got > 3 && fixed[3] != 0 && fixed[3] != flag_name_present) return PELK_ERROR_UNSUPPORTED;
-  if (got < fixed_size) return PELK_ERROR_TRUNCATED;
-  header.flags = fixed[3];
-  header.stamp = le32(fixed + 4);
-  header.size_field = le32(fixed + 8);
+  if (got < sized_header_bytes) return PELK_ERROR_TRUNCATED;
+  header.stamp = load_le32(fixed + 4);
+  header.size_field = load_le32(fixed + 8);
   header.has_name = (fixed[3] & flag_name_present) != 0;
   header.name_length = 0;
   if (!header.has_name) return PELK_OK;
@@ -88,7 +82,7 @@ int pelk_read_header(const void* data, size_t size, pelk_header* header) {
   header->stamp = fields.stamp;
   header->size_field = fields.size_field;
   header->has_name = fields.has_name ? 1 : 0;
-  header->name = fields.has_name ? reinterpret_cast<const char*>(bytes + fixed_size) : nullptr;
+  header->name = fields.has_name ? reinterpret_cast<const char*>(bytes + sized_header_bytes) : nullptr;
   header->name_length = static_cast<size_t>(fields.name_length);
   header->header_size = at;
   return PELK_OK;

@@ -2,8 +2,6 @@
 // pelk.h numbers them, and the wall that keeps C++ exceptions inside.
 #pragma once
 
-#include <new>
-
 #include "container/container_reader.h"
 #include "pelk.h"
 

@@ -7,7 +7,6 @@
 // output's name.
 #include "tools/unpelk/actions.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 

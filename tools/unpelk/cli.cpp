@@ -102,6 +102,10 @@ int unpelk_main(int argc, char** argv) {
 
   install_signal_cleanup();
   const inflater_ptr state = make_inflater();
+  if (!state) {
+    std::fprintf(stderr, "unpelk: out of memory\n");
+    return exit_failure;
+  }
   action_choices choices;
   choices.overwrite = parsed.overwrite;
   // Restored data on the terminal would run through the line and break it.

@@ -9,7 +9,7 @@
 
 #include "common/progress_line.h"
 #include "container/container_reader.h"
-#include "tools/unpelk/target_check.h"
+#include "common/file_system.h"
 
 namespace pelk {
 

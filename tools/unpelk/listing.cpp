@@ -41,9 +41,6 @@
 namespace pelk {
 namespace {
 
-constexpr uint64_t fixed_header_size = fixed_header_bytes + 4;  // ... and the size field
-constexpr uint64_t trailer_size = 4;
-
 bool is_leap(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
 int days_in_month(int year, int month) {
@@ -53,8 +50,8 @@ int days_in_month(int year, int month) {
 
 // Whether the deflate stream is too long to hold only size_field bytes.
 bool size_field_wrapped(const container_header& header, uint64_t compressed_size) {
-  const uint64_t header_size = fixed_header_size + (header.has_name ? header.name_length + 1 : 0);
-  const uint64_t framing = header_size + trailer_size;
+  const uint64_t header_size = sized_header_bytes + (header.has_name ? header.name_length + 1 : 0);
+  const uint64_t framing = header_size + trailer_bytes;
   const uint64_t stream_size = compressed_size > framing ? compressed_size - framing : 0;
   const uint64_t size = header.size_field;
   return stream_size > size + size / 4 + 64;

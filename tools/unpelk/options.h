@@ -25,7 +25,7 @@ struct options {
 };
 
 // Fills `parsed` from the arguments; returns "" or the usage error. Help and
-// version requests end the checks: anything else on the line is ignored.
+// version requests skip the operand checks; every option is still checked.
 std::string parse_options(int argc, char** argv, options& parsed);
 
 // The operands' own checks, once any implied standard input has been added:
