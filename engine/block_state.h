@@ -45,7 +45,6 @@ struct block_state {
   // The largest symbol with a code in the block, per tree, once built.
   int lit_last_code;
   int dist_last_code;
-  int len_last_code;
 
   // The block's symbols in order. lit_buf holds a literal byte or a match
   // length minus 3; match_flags says which (bit i%8 of byte i/8 set: match);

@@ -27,15 +27,14 @@ struct block_sink {
 }  // namespace
 
 void deflate_stream(deflate_compressor& compressor, int level, input_source input) {
-  // The two fastest levels never end a block early.
-  start_blocks(compressor.block, level > 2);
+  start_blocks(compressor.block, ends_blocks_early(level));
   const uint32_t ahead = match_init(compressor.finder, level, input);
   block_sink sink{compressor.block, compressor.out};
   const parse_position start{.ahead = ahead};
-  if (level <= 3) {
-    deflate_greedy(compressor.finder, start, sink);
-  } else {
+  if (parses_lazily(level)) {
     deflate_lazy(compressor.finder, start, sink);
+  } else {
+    deflate_greedy(compressor.finder, start, sink);
   }
 }
 

@@ -19,9 +19,15 @@
 
 namespace pelk {
 
-// The level the program compresses at. Levels 1-3 parse greedily, 4-9
-// lazily.
+// The level the program compresses at.
 inline constexpr int default_level = 6;
+
+// Levels 1-3 parse greedily, 4-9 lazily; only a lazy parse runs on several
+// threads.
+inline constexpr bool parses_lazily(int level) { return level >= 4; }
+
+// The two fastest levels never end a block early.
+inline constexpr bool ends_blocks_early(int level) { return level > 2; }
 
 struct deflate_compressor {
   match_finder finder;

@@ -107,13 +107,15 @@ uint32_t count_match(const uint8_t* a, const uint8_t* b) {
 
 }  // namespace
 
-uint32_t match_init(match_finder& finder, int level, input_source input) {
+void reset_finder(match_finder& finder, int level, input_source input) {
   finder.params = level_table[level];
   finder.input = input;
-  std::memset(finder.window, 0, sizeof finder.window);
   std::memset(finder.chain_heads, 0, sizeof finder.chain_heads);
-  // The successor slots need no clearing: a chain only reaches positions
-  // inserted for this input.
+}
+
+uint32_t match_init(match_finder& finder, int level, input_source input) {
+  reset_finder(finder, level, input);
+  std::memset(finder.window, 0, sizeof finder.window);
 
   const ptrdiff_t got = input.read(input.context, finder.window, window_capacity);
   uint32_t ahead = 0;

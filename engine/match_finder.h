@@ -49,6 +49,11 @@ struct match_finder {
   uint64_t chain_successors[window_capacity];
 };
 
+// Points the finder at a new input for a valid level, with empty chains;
+// the window is left as it is. The successor slots need no clearing: a
+// chain only reaches positions inserted for this input.
+void reset_finder(match_finder& finder, int level, input_source input);
+
 // Puts the finder in the state of a fresh process for a valid level (the
 // window's leftovers, which a comparison at the end of the input can read,
 // included) and fills the window with the first input. Returns the number

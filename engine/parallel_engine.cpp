@@ -41,14 +41,12 @@ class stream_writer {
   // Replays the chunk's entries from `first` on.
   void replay(const symbol_chunk& chunk, uint32_t first) {
     const uint8_t* bytes = chunk.bytes;
-    uint32_t at = 0;
-    for (uint32_t i = 0; i < chunk.entries; ++i) {
-      const bool is_match = (chunk.flags[i >> 3] >> (i & 7) & 1) != 0;
-      if (i < first) {
-        at += is_match ? 3 : 1;
-        continue;
-      }
-      if (!is_match) {
+    uint32_t i = 0, at = 0;
+    // Entries before `first` are the job's own parse before it met the true
+    // one: skipped.
+    for (; i < first && i < chunk.entries; ++i) at += chunk.is_match(i) ? 3 : 1;
+    for (; i < chunk.entries; ++i) {
+      if (!chunk.is_match(i)) {
         const bool end = record_symbol(block_, 0, bytes[at], covered());
         position_ += 1;
         at += 1;
@@ -56,7 +54,7 @@ class stream_writer {
         continue;
       }
       const uint32_t length_minus_3 = bytes[at];
-      const uint32_t distance = uint32_t{bytes[at + 1]} | uint32_t{bytes[at + 2]} << 8;
+      const uint32_t distance = chunk.distance_at(at);
       at += 3;
       if (distance == 0) {  // a slide of the window
         base_ += half_window;
@@ -163,11 +161,7 @@ class parallel_run {
   }
 
  private:
-  segment_job* job_locked(uint64_t index) {
-    return index >= jobs_.first_job && index - jobs_.first_job < jobs_.table.size()
-               ? jobs_.table[static_cast<size_t>(index - jobs_.first_job)].get()
-               : nullptr;
-  }
+  segment_job* job_locked(uint64_t index) { return jobs_.find_locked(index); }
 
   // Reads one more segment if there is room, and creates the jobs of the
   // segments the input now reaches.
@@ -180,7 +174,7 @@ class parallel_run {
       auto job = std::make_unique<segment_job>();
       job->index = created_;
       job->start = jobs_.segment_start(created_);
-      job->read_offset = job->start >= half_window ? job->start - half_window : 0;
+      job->read_offset = window_base(job->start);
       job->exact = created_ == 0;
       // Here rather than on the job's thread: memory a worker thread
       // allocates stays in that thread's own arena once freed.
@@ -338,7 +332,7 @@ bool deflate_stream_parallel(deflate_compressor& compressor, int level, input_so
     if (!owned.back()) return false;
     finders.push_back(owned.back().get());
   }
-  start_blocks(compressor.block, level > 2);
+  start_blocks(compressor.block, ends_blocks_early(level));
   parallel_run(compressor, level, input, threads, segment_size).run(finders);
   return true;
 }

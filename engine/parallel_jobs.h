@@ -62,12 +62,18 @@ class parallel_jobs {
   uint64_t first_job = 0;
   std::deque<segment_job*> queue;  // waiting for a worker
 
+  // The job for segment `index`, or null when it is not in the table (not
+  // created yet, or already dropped). Call with the lock held.
+  segment_job* find_locked(uint64_t index) {
+    return index >= first_job && index - first_job < table.size() ? table[static_cast<size_t>(index - first_job)].get()
+                                                                   : nullptr;
+  }
+
   // The job for segment `index`, waiting until it has been created; null
   // once stopping. Call with the lock held.
-  segment_job* job_locked(std::unique_lock<std::mutex>& lock, uint64_t index) {
+  segment_job* wait_for_job_locked(std::unique_lock<std::mutex>& lock, uint64_t index) {
     changed.wait(lock, [&] { return stopping || index < first_job + table.size(); });
-    if (stopping) return nullptr;
-    return table[static_cast<size_t>(index - first_job)].get();
+    return stopping ? nullptr : find_locked(index);
   }
 
  private:

@@ -43,9 +43,7 @@ void make_exact_locked(parallel_jobs& jobs, segment_job* job) {
     job->exact = true;
     jobs.changed.notify_all();
     if (!job->finished || job->reached_end || job->cancelled.load(std::memory_order_relaxed)) break;
-    job = job->met_job < jobs.first_job + jobs.table.size()
-              ? jobs.table[static_cast<size_t>(job->met_job - jobs.first_job)].get()
-              : nullptr;
+    job = jobs.find_locked(job->met_job);
   }
 }
 
@@ -160,7 +158,7 @@ class job_sink {
     for (;;) {
       if (next_ == nullptr) {
         std::unique_lock lock(jobs_.mutex);
-        segment_job* candidate = jobs_.job_locked(lock, next_index_);
+        segment_job* candidate = jobs_.wait_for_job_locked(lock, next_index_);
         if (candidate == nullptr || job_.cancelled.load(std::memory_order_relaxed)) return false;
         // A job that has not started yet would keep this one waiting for a
         // segment's worth of time: this parse goes on in its place instead.
@@ -240,12 +238,10 @@ void run_segment_job(segment_job& job, match_finder& finder, parallel_jobs& jobs
   // The sequential window's base at the segment's start: the segment
   // starts at a multiple of 32 KiB, and the slide before it happened at
   // most a match's length after 261 bytes before it.
-  const uint64_t base = job.start >= half_window ? job.start - half_window : 0;
+  const uint64_t base = window_base(job.start);
   store_reader reader{jobs, job, base};
 
-  finder.params = level_table[jobs.level];
-  finder.input = {read_from_store, &reader};
-  std::memset(finder.chain_heads, 0, sizeof finder.chain_heads);
+  reset_finder(finder, jobs.level, {read_from_store, &reader});
   const ptrdiff_t got = read_from_store(&reader, finder.window, window_capacity);
   const uint32_t filled = got > 0 ? static_cast<uint32_t>(got) : 0;
   finder.input_ended = got <= 0;

@@ -13,8 +13,8 @@
 //     each top with the next job's record there, and stops at the first
 //     match: from that top on, the next job's symbols are the true ones;
 //   - if it passes the records without a match, the next job's parse is of
-//     no use; once this job is known to be the true parse it cancels that
-//     job and goes on in its place, to meet the one after.
+//     no use: this job cancels it and goes on in its place, to meet the one
+//     after.
 // A parse that never falls into step (runs, short periods) is thus simply
 // continued by the job before it: slower, never wrong.
 #pragma once
@@ -23,13 +23,18 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/input_store.h"
 #include "engine/match_finder.h"
 #include "engine/symbol_chunks.h"
 
 namespace pelk {
 
 class parallel_jobs;
+
+// The base of a job's window: the sequential window's base at the start of
+// its segment, which starts at a multiple of 32 KiB.
+inline uint64_t window_base(uint64_t segment_start) {
+  return segment_start >= half_window ? segment_start - half_window : 0;
+}
 
 struct segment_job {
   uint64_t index = 0;   // segment number

@@ -47,6 +47,10 @@ struct symbol_chunk {
   }
   void add_slide() { add_match(0, 0); }
 
+  bool is_match(uint32_t entry) const { return (flags[entry >> 3] >> (entry & 7) & 1) != 0; }
+  // A match's (or slide's) distance, its bytes starting at `at`.
+  uint32_t distance_at(uint32_t at) const { return uint32_t{bytes[at + 1]} | uint32_t{bytes[at + 2]} << 8; }
+
  private:
   void set_flag(bool is_match) {
     const uint32_t bit = entries & 7;

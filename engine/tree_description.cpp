@@ -15,7 +15,6 @@
 #include "engine/tree_description.h"
 
 #include "engine/bit_writer.h"
-#include "engine/code_tables.h"
 #include "engine/huffman.h"
 
 namespace pelk {
@@ -104,7 +103,7 @@ void send_length_runs(const block_state& block, bit_writer& out, const code_entr
 int build_length_tree(block_state& block) {
   count_length_runs(block, block.lit_tree, block.lit_last_code);
   count_length_runs(block, block.dist_tree, block.dist_last_code);
-  block.len_last_code = build_huffman(block, block.len_tree, len_alphabet);
+  build_huffman(block, block.len_tree, len_alphabet);
 
   // Trailing unused code-length codes are left off, but at least four
   // lengths are always sent.
