@@ -22,6 +22,7 @@ namespace pelk {
 namespace {
 
 int discard_bytes(void*, const uint8_t*, size_t) { return 0; }
+constexpr byte_sink discard{discard_bytes, nullptr};
 
 // Decodes the rest of the container into sink and checks it, under a
 // progress line when one is wanted and the container's length is known.
@@ -48,11 +49,9 @@ bool report_check(const opened_container& container, const body_check& check, co
   return true;
 }
 
-// Decodes the open container into the file open as *output_fd, or nowhere
-// when that is null, and reports a fault.
-bool decode_into(opened_container& container, inflater& state, int* output_fd, const std::string& output_name,
+// Decodes the open container into sink and reports a fault.
+bool decode_into(opened_container& container, inflater& state, byte_sink sink, const std::string& output_name,
                  bool progress_wanted) {
-  const byte_sink sink = output_fd != nullptr ? byte_sink{write_descriptor, output_fd} : byte_sink{discard_bytes, nullptr};
   return report_check(container, decode(container, state, sink, progress_wanted), output_name);
 }
 
@@ -91,12 +90,6 @@ const char* verdict_of(container_fault fault) {
 
 }  // namespace
 
-void report(const std::string& file, const std::string& reason) {
-  // The file name may be a stored name or a hostile name given on the
-  // command line (unpelk -t *.plk); either must not reach the terminal raw.
-  std::fprintf(stderr, "unpelk: %s: %s\n", printable(file).c_str(), reason.c_str());
-}
-
 bool restore_container(const std::string& operand, const destination& where, const action_choices& choices,
                        inflater& state) {
   opened_container container;
@@ -115,7 +108,7 @@ bool restore_container(const std::string& operand, const destination& where, con
     report(final_path, "cannot create a temporary file beside it: " + failure);
     return false;
   }
-  if (!decode_into(container, state, &output.fd, final_path, choices.progress)) {
+  if (!decode_into(container, state, {write_descriptor, &output.fd}, final_path, choices.progress)) {
     discard_temporary(output);
     return false;
   }
@@ -131,12 +124,12 @@ bool write_container_to_stdout(const std::string& operand, const action_choices&
   opened_container container;
   if (!open_container(operand, container)) return false;
   int output_fd = standard_output;
-  return decode_into(container, state, &output_fd, "standard output", choices.progress);
+  return decode_into(container, state, {write_descriptor, &output_fd}, "standard output", choices.progress);
 }
 
 bool test_container(const std::string& operand, const action_choices& choices, inflater& state) {
   opened_container container;
-  return open_container(operand, container) && decode_into(container, state, nullptr, "", choices.progress);
+  return open_container(operand, container) && decode_into(container, state, discard, "", choices.progress);
 }
 
 bool list_container(const std::string& operand, const action_choices& choices, inflater& state,
@@ -146,7 +139,7 @@ bool list_container(const std::string& operand, const action_choices& choices, i
   list_entry entry{&container.header, container.size.value_or(0), std::nullopt, nullptr};
   body_check check;
   if (choices.verbose || !container.size) {
-    check = decode(container, state, {discard_bytes, nullptr}, choices.progress);
+    check = decode(container, state, discard, choices.progress);
     // Past these faults the stream was decoded to its end and the trailer read.
     const bool decoded_whole = check.fault == container_fault::none || check.fault == container_fault::checksum ||
                                check.fault == container_fault::size_mismatch;

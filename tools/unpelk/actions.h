@@ -50,7 +50,4 @@ struct listing_state {
 bool list_container(const std::string& operand, const action_choices& choices, inflater& state,
                     listing_state& listing);
 
-// "unpelk: <file>: <reason>" on standard error, the file name escaped.
-void report(const std::string& file, const std::string& reason);
-
 }  // namespace pelk

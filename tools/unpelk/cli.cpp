@@ -23,6 +23,7 @@
 #include "container/temporary_file.h"
 #include "tools/unpelk/actions.h"
 #include "tools/unpelk/options.h"
+#include "tools/unpelk/stored_name.h"
 
 namespace pelk {
 namespace {

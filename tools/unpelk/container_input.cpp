@@ -6,8 +6,8 @@
 
 #include "common/file_io.h"
 #include "common/file_system.h"
-#include "tools/unpelk/actions.h"
 #include "tools/unpelk/options.h"
+#include "tools/unpelk/stored_name.h"
 
 namespace pelk {
 namespace {

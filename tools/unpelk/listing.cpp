@@ -41,13 +41,6 @@
 namespace pelk {
 namespace {
 
-bool is_leap(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
-
-int days_in_month(int year, int month) {
-  constexpr int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return month == 2 && is_leap(year) ? 29 : days[month - 1];
-}
-
 // Whether the deflate stream is too long to hold only size_field bytes.
 bool size_field_wrapped(const container_header& header, uint64_t compressed_size) {
   const uint64_t header_size = sized_header_bytes + (header.has_name ? header.name_length + 1 : 0);
@@ -130,24 +123,6 @@ std::string figures(uint64_t compressed_size, uint64_t original, bool known, con
 }
 
 }  // namespace
-
-stamp_time decode_stamp(uint32_t stamp, int current_year) {
-  auto field = [stamp](int shift, int width) {
-    return static_cast<int>((stamp >> shift) & ((1u << width) - 1));
-  };
-  const int first_year = 1980 + field(26, 6);
-  // Floor division, since a year field ahead of the current year must step
-  // back a whole period.
-  const int behind = current_year - first_year;
-  const int periods = behind >= 0 ? behind / 64 : -((-behind + 63) / 64);
-  return {first_year + 64 * periods, field(21, 5) + 1, field(16, 5) + 1,
-          field(11, 5), field(5, 6), field(0, 5) * 2};
-}
-
-bool is_real_time(const stamp_time& t) {
-  return t.month >= 1 && t.month <= 12 && t.day <= days_in_month(t.year, t.month) && t.hour <= 23 &&
-         t.minute <= 59 && t.second <= 58;
-}
 
 std::string list_heading(bool verbose) {
   return std::string("  compressed  uncompressed   ratio  ") + (verbose ? "check     " : "") +

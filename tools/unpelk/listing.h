@@ -12,22 +12,9 @@
 #include <string>
 
 #include "container/container_reader.h"
+#include "container/stamp.h"
 
 namespace pelk {
-
-struct stamp_time {
-  int year, month, day, hour, minute, second;
-};
-
-// Unpacks a header stamp (bits 0-4 seconds/2, 5-10 minutes, 11-15 hours,
-// 16-20 day-1, 21-25 month from 0, 26-31 (year-1980) mod 64). The year field
-// only fixes the year modulo 64; the year shown is the latest with that
-// remainder that is not after current_year.
-stamp_time decode_stamp(uint32_t stamp, int current_year);
-
-// Whether the fields name a real moment: the fields are wide enough for a
-// month 32, a February 31st, an hour 31 or a second 62.
-bool is_real_time(const stamp_time& t);
 
 // One container as the listing shows it.
 struct list_entry {

@@ -132,4 +132,8 @@ std::string printable(std::string_view bytes) {
   return text;
 }
 
+void report(const std::string& file, const std::string& reason) {
+  std::fprintf(stderr, "unpelk: %s: %s\n", printable(file).c_str(), reason.c_str());
+}
+
 }  // namespace pelk

@@ -38,4 +38,9 @@ inline constexpr bool refuses_windows_names = false;
 // UTF-8 and the backslash written as \xNN, one per byte.
 std::string printable(std::string_view bytes);
 
+// "unpelk: <file>: <reason>" on standard error, the file name escaped: it
+// may be a stored name or a hostile name given on the command line
+// (unpelk -t *.plk), and neither must reach the terminal raw.
+void report(const std::string& file, const std::string& reason);
+
 }  // namespace pelk
