@@ -1,6 +1,6 @@
 // Compression speed and size of pelk against libdeflate at level 6.
 //
-//   compare [--runs N] [--pelk BINARY] [--wall] [FILE...]
+//   compare [--runs N] [--pelk BINARY] [--against OLD] [--wall] [FILE...]
 //
 // Without files it measures the four large corpus files and the eleven small
 // ones concatenated. The runs of the programs compared alternate, and the
@@ -18,6 +18,10 @@
 // benchmark may use: `libdeflate-gzip -6` against pelk on one thread and on
 // 2, 4 ... up to that number of threads, by wall-clock time, each with its
 // CPU time beside it so that the cost of the threads shows.
+//
+// --against OLD also measures another build of pelk in the same runs,
+// alternating with this one, on a row of its own marked "old": a change
+// is timed against its predecessor under the same machine noise.
 //
 // Peak memory is pelk's maximum resident set size, taken in one more run
 // under GNU time: a child forked from this process would be charged for the
@@ -103,45 +107,56 @@ double median(std::vector<double> values) {
 
 std::string threads_env(unsigned threads) { return "PELK_THREADS=" + std::to_string(threads); }
 
-void one_core(const std::vector<fs::path>& files, int runs, const std::string& pelk_binary, const fs::path& work) {
+// The builds measured: this one, and the --against one when given.
+struct build {
+  std::string binary;
+  const char* mark;  // after the file name on its rows
+};
+
+void one_core(const std::vector<fs::path>& files, int runs, const std::vector<build>& builds, const fs::path& work) {
   cpu_set_t one_processor;
   CPU_ZERO(&one_processor);
   CPU_SET(sched_getcpu(), &one_processor);
   sched_setaffinity(0, sizeof one_processor, &one_processor);  // children inherit it
 
   libdeflate_compressor* peer = libdeflate_alloc_compressor(6);
-  std::printf("%-12s %10s %10s %6s %10s %6s %9s %9s %6s %9s\n", "file", "size", "pelk", "ratio",
+  std::printf("%-16s %10s %10s %6s %10s %6s %9s %9s %6s %9s\n", "file", "size", "pelk", "ratio",
               "libdefl-6", "ratio", "pelk MB/s", "ldf MB/s", "speed", "peak KiB");
   for (const fs::path& file : files) {
     const std::vector<uint8_t> source = read_all(file);
     std::vector<uint8_t> peer_out(libdeflate_deflate_compress_bound(peer, source.size()));
     const fs::path target = work / "out.plk";
 
-    std::vector<double> pelk_times, peer_times;
+    std::vector<std::vector<double>> pelk_times(builds.size());
+    std::vector<double> peer_times;
     size_t peer_size = 0;
     for (int r = 0; r < runs; ++r) {
-      pelk_times.push_back(run_process({pelk_binary, file, target}, threads_env(1)).cpu);
+      for (size_t b = 0; b < builds.size(); ++b) {
+        pelk_times[b].push_back(run_process({builds[b].binary, file, target}, threads_env(1)).cpu);
+      }
 
       const double start = clock_seconds(CLOCK_THREAD_CPUTIME_ID);
       peer_size = libdeflate_deflate_compress(peer, source.data(), source.size(), peer_out.data(),
                                               peer_out.size());
       peer_times.push_back(clock_seconds(CLOCK_THREAD_CPUTIME_ID) - start);
     }
-    const long peak_kib = peak_memory_kib(pelk_binary, file, target, work / "peak", threads_env(1));
     const double mb = static_cast<double>(source.size()) / 1e6;
-    const double pelk_speed = mb / median(pelk_times);
     const double peer_speed = mb / median(peer_times);
-    const auto pelk_size = static_cast<double>(fs::file_size(target));
     const auto in_size = static_cast<double>(source.size());
-    std::printf("%-12s %10zu %10.0f %6.3f %10zu %6.3f %9.1f %9.1f %6.2f %9ld\n",
-                file.filename().c_str(), source.size(), pelk_size, pelk_size / in_size, peer_size,
-                static_cast<double>(peer_size) / in_size, pelk_speed, peer_speed,
-                pelk_speed / peer_speed, peak_kib);
+    for (size_t b = 0; b < builds.size(); ++b) {
+      const long peak_kib = peak_memory_kib(builds[b].binary, file, target, work / "peak", threads_env(1));
+      const double pelk_speed = mb / median(pelk_times[b]);
+      const auto pelk_size = static_cast<double>(fs::file_size(target));
+      const std::string name = file.filename().string() + builds[b].mark;
+      std::printf("%-16s %10zu %10.0f %6.3f %10zu %6.3f %9.1f %9.1f %6.2f %9ld\n", name.c_str(), source.size(),
+                  pelk_size, pelk_size / in_size, peer_size, static_cast<double>(peer_size) / in_size, pelk_speed,
+                  peer_speed, pelk_speed / peer_speed, peak_kib);
+    }
   }
   libdeflate_free_compressor(peer);
 }
 
-void wall_clock(const std::vector<fs::path>& files, int runs, const std::string& pelk_binary,
+void wall_clock(const std::vector<fs::path>& files, int runs, const std::vector<build>& builds,
                 const fs::path& work) {
   cpu_set_t allowed;
   CPU_ZERO(&allowed);
@@ -154,7 +169,7 @@ void wall_clock(const std::vector<fs::path>& files, int runs, const std::string&
   std::printf("wall-clock seconds (CPU seconds), medians of %d alternating runs on %u processors;\n"
               "speed: libdeflate-gzip's wall time over pelk's; scaling: pelk on 1 thread over pelk on n\n",
               runs, processors);
-  std::printf("%-12s %17s", "file", "libdeflate-gzip");
+  std::printf("%-16s %17s", "file", "libdeflate-gzip");
   for (unsigned t : counts) std::printf(" %13s%-4u", "pelk ", t);
   for (unsigned t : counts) std::printf(" speed%-3u", t);
   for (size_t i = 1; i < counts.size(); ++i) std::printf(" scale%-3u", counts[i]);
@@ -163,24 +178,34 @@ void wall_clock(const std::vector<fs::path>& files, int runs, const std::string&
   for (const fs::path& file : files) {
     const fs::path target = work / "out.plk";
     std::vector<double> peer_wall, peer_cpu;
-    std::vector<std::vector<double>> wall(counts.size()), cpu(counts.size());
+    // [build][thread count]: the runs' times.
+    using runs_by_count = std::vector<std::vector<double>>;
+    std::vector<runs_by_count> wall(builds.size(), runs_by_count(counts.size()));
+    std::vector<runs_by_count> cpu = wall;
     for (int r = 0; r < runs; ++r) {
       const timing peer = run_process({"libdeflate-gzip", "-6", "-c", file}, "", (work / "out.gz").c_str());
       peer_wall.push_back(peer.wall);
       peer_cpu.push_back(peer.cpu);
-      for (size_t i = 0; i < counts.size(); ++i) {
-        const timing ours = run_process({pelk_binary, file, target}, threads_env(counts[i]));
-        wall[i].push_back(ours.wall);
-        cpu[i].push_back(ours.cpu);
+      for (size_t b = 0; b < builds.size(); ++b) {
+        for (size_t i = 0; i < counts.size(); ++i) {
+          const timing ours = run_process({builds[b].binary, file, target}, threads_env(counts[i]));
+          wall[b][i].push_back(ours.wall);
+          cpu[b][i].push_back(ours.cpu);
+        }
       }
     }
-    const long peak_kib =
-        peak_memory_kib(pelk_binary, file, target, work / "peak", threads_env(counts.size() > 1 ? counts[1] : 1));
-    std::printf("%-12s %8.3f (%6.3f)", file.filename().c_str(), median(peer_wall), median(peer_cpu));
-    for (size_t i = 0; i < counts.size(); ++i) std::printf("  %7.3f (%6.3f)", median(wall[i]), median(cpu[i]));
-    for (size_t i = 0; i < counts.size(); ++i) std::printf(" %8.2f", median(peer_wall) / median(wall[i]));
-    for (size_t i = 1; i < counts.size(); ++i) std::printf(" %8.2f", median(wall[0]) / median(wall[i]));
-    std::printf(" %9ld\n", peak_kib);
+    for (size_t b = 0; b < builds.size(); ++b) {
+      const long peak_kib = peak_memory_kib(builds[b].binary, file, target, work / "peak",
+                                            threads_env(counts.size() > 1 ? counts[1] : 1));
+      const std::string name = file.filename().string() + builds[b].mark;
+      std::printf("%-16s %8.3f (%6.3f)", name.c_str(), median(peer_wall), median(peer_cpu));
+      for (size_t i = 0; i < counts.size(); ++i) {
+        std::printf("  %7.3f (%6.3f)", median(wall[b][i]), median(cpu[b][i]));
+      }
+      for (size_t i = 0; i < counts.size(); ++i) std::printf(" %8.2f", median(peer_wall) / median(wall[b][i]));
+      for (size_t i = 1; i < counts.size(); ++i) std::printf(" %8.2f", median(wall[b][0]) / median(wall[b][i]));
+      std::printf(" %9ld\n", peak_kib);
+    }
   }
 }
 
@@ -189,13 +214,15 @@ void wall_clock(const std::vector<fs::path>& files, int runs, const std::string&
 int main(int argc, char** argv) {
   int runs = 5;
   bool wall = false;
-  std::string pelk_binary = PELK_BINARY_PATH;  // another build can be measured with --pelk
+  std::vector<build> builds = {{PELK_BINARY_PATH, ""}};  // another build can be measured with --pelk
   std::vector<fs::path> files;
   for (int i = 1; i < argc; ++i) {
     if (std::string(argv[i]) == "--runs" && i + 1 < argc) {
       runs = std::max(1, std::atoi(argv[++i]));
     } else if (std::string(argv[i]) == "--pelk" && i + 1 < argc) {
-      pelk_binary = argv[++i];
+      builds[0].binary = argv[++i];
+    } else if (std::string(argv[i]) == "--against" && i + 1 < argc) {
+      builds.push_back({argv[++i], " old"});
     } else if (std::string(argv[i]) == "--wall") {
       wall = true;
     } else {
@@ -223,9 +250,9 @@ int main(int argc, char** argv) {
   }
 
   if (wall) {
-    wall_clock(files, runs, pelk_binary, work);
+    wall_clock(files, runs, builds, work);
   } else {
-    one_core(files, runs, pelk_binary, work);
+    one_core(files, runs, builds, work);
   }
   fs::remove_all(work);
   return 0;

@@ -2,9 +2,9 @@
 # Builds and runs every test twice: in a Release build, and in a build with
 # AddressSanitizer and UndefinedBehaviorSanitizer; between them the Windows,
 # s390x and aarch64 builds against the Release build (under Wine and
-# qemu-user); then the library's threads test under ThreadSanitizer, and
-# every fuzzer for a short while. Every
-# package must be there (PELK_REQUIRE_ALL), so no test is quietly left out.
+# qemu-user); then the tests where threads run side by side under
+# ThreadSanitizer, and every fuzzer for a short while. Every package must be
+# there (PELK_REQUIRE_ALL), so no test is quietly left out.
 # Fails when any test fails.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -25,7 +25,7 @@ run_suite "$root/build" -DCMAKE_BUILD_TYPE=Release -DPELK_REQUIRE_ALL=ON
 # the eleven small files and xml, which between them take every path of
 # the engine and the inflater (stored, fixed and dynamic blocks, window
 # slides, output chunks past 256 KiB, inputs of several 512 KiB segments)
-# at a third of the corpus's bytes.
+# at a quarter of the corpus's bytes.
 corpus=$root/../shared/corpus
 emulated_subset="alice29.txt asyoulik.txt fireworks.jpeg geo.protodata html html_x_4 kppkn.gtb lcet10.txt
                  paper-100k.pdf plrabn12.txt urls.10K xml"

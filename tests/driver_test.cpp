@@ -126,7 +126,8 @@ TEST(DriverRun, RefusalsReportOnceAndChangeNothing) {
 // file is touched.
 TEST(DriverRun, ThreadCountFromTheEnvironment) {
   temp_dir dir;
-  write_file(dir / "src.txt", random_bytes(20000, 4));
+  const bytes data = random_bytes(20000, 4);
+  write_file(dir / "src.txt", data);
   for (const char* setting : {"", "0", "-2", "two", "3x", " 4", "+2"}) {
     const auto files = snapshot(dir.path());
     const run_result run = run_pelk({"src.txt", "out.plk"}, dir.path(), {std::string("PELK_THREADS=") + setting});
@@ -134,7 +135,6 @@ TEST(DriverRun, ThreadCountFromTheEnvironment) {
     EXPECT_EQ(run.err, "\npelk: PELK_THREADS: not a positive whole number of threads\n") << setting;
     EXPECT_EQ(snapshot(dir.path()), files) << setting;
   }
-  const bytes data = random_bytes(20000, 4);
   for (const char* setting : {"1", "3", "99999999999999999999"}) {
     const run_result run = run_pelk({"src.txt", "out.plk"}, dir.path(), {std::string("PELK_THREADS=") + setting});
     EXPECT_EQ(run.status, 0) << setting << run.err;

@@ -19,11 +19,6 @@
 namespace pelk::test {
 namespace {
 
-int collect(void* context, const uint8_t* data, size_t size) {
-  static_cast<bytes*>(context)->insert(static_cast<bytes*>(context)->end(), data, data + size);
-  return 0;
-}
-
 // The container for data from one compressor object, used for every call:
 // a compression must not depend on what the object did before.
 bytes compress(const bytes& data, unsigned threads, uint32_t segment_size) {
@@ -34,7 +29,7 @@ bytes compress(const bytes& data, unsigned threads, uint32_t segment_size) {
   settings.threads = threads;
   settings.segment_size = segment_size;
   const container_result result =
-      write_container(*compressor, {read_memory, &input}, {{collect, &container}, nullptr}, settings);
+      write_container(*compressor, {read_memory, &input}, {{append_bytes, &container}, nullptr}, settings);
   EXPECT_EQ(result.bytes_read, data.size());
   return container;
 }

@@ -37,15 +37,10 @@ const std::unique_ptr<deflate_compressor> compressor = std::make_unique<deflate_
 block_state& b = compressor->block;
 bit_writer& out = compressor->out;
 
-int append(void* collected, const uint8_t* data, size_t size) {
-  static_cast<bytes*>(collected)->insert(static_cast<bytes*>(collected)->end(), data, data + size);
-  return 0;
-}
-
 // What emit writes on a fresh bit writer, then a 1 bit marking its end.
 bit_reader capture(const std::function<void()>& emit) {
   bytes written;
-  start_output(out, {append, &written});
+  start_output(out, {append_bytes, &written});
   emit();
   emit_bits(out, 1, 1);
   align_to_byte(out);

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include "tests/support/test_support.h"
 
 #include <fcntl.h>
@@ -27,6 +28,18 @@ void write_file(const fs::path& path, const bytes& data) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
   if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+int append_bytes(void* out, const uint8_t* data, size_t size) {
+  static_cast<bytes*>(out)->insert(static_cast<bytes*>(out)->end(), data, data + size);
+  return 0;
+}
+
+std::vector<std::string> sorted_entries(const fs::path& directory) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(directory)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 bytes to_bytes(const std::string& text) { return bytes(text.begin(), text.end()); }

@@ -16,6 +16,12 @@ bytes read_file(const std::filesystem::path& path);
 void write_file(const std::filesystem::path& path, const bytes& data);
 bytes to_bytes(const std::string& text);
 
+// A byte sink (function and context) that appends to the bytes at `out`.
+int append_bytes(void* out, const uint8_t* data, size_t size);
+
+// The names in a directory, sorted.
+std::vector<std::string> sorted_entries(const std::filesystem::path& directory);
+
 // A fresh directory under the system's temporary directory, removed again
 // when the object goes.
 class temp_dir {

@@ -1,6 +1,6 @@
-// unpelk's units on their own: the inflater on streams of another encoder
-// (libdeflate at levels 1, 6 and 12 writes stored, fixed and dynamic blocks
-// its own way), which must decode to exactly their input and end exactly
+// The inflater (inflate/, shared by unpelk and the library) on streams of
+// another encoder (libdeflate at levels 1, 6 and 12 writes stored, fixed and
+// dynamic blocks its own way), which must decode to exactly their input and end exactly
 // where they end, also when the input arrives one byte at a time, through
 // both forms of the hot loop; both CRC paths against a bitwise one; and the
 // listing's time stamps.
@@ -16,11 +16,6 @@
 
 namespace pelk::test {
 namespace {
-
-int append(void* out, const uint8_t* data, size_t size) {
-  static_cast<bytes*>(out)->insert(static_cast<bytes*>(out)->end(), data, data + size);
-  return 0;
-}
 
 // Stretches of words (near and far matches), random bytes (stored blocks)
 // and runs (distances 1 to 7), in turns.
@@ -54,7 +49,7 @@ TEST_P(InflateLibdeflateStream, DecodesToTheExactInputAndStopsAtItsEnd) {
     memory_input memory{stream.data(), stream.size(), chunk};
     byte_source source{read_memory, &memory};
     bytes output;
-    const inflate_result result = inflate_stream(*state, source, {append, &output});
+    const inflate_result result = inflate_stream(*state, source, {append_bytes, &output});
     ASSERT_EQ(result.status, inflate_status::ok) << result.detail;
     EXPECT_TRUE(output == input);
     EXPECT_EQ(position(source), stream.size() - 3);

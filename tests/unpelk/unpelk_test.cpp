@@ -39,14 +39,8 @@ run_result unpelk(strings args, const temp_dir& dir, int status, const std::stri
   return run;
 }
 
-strings entries_of(const fs::path& directory) {
-  strings names;
-  for (const auto& entry : fs::directory_iterator(directory)) names.push_back(entry.path().filename());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-strings entries(const temp_dir& dir) { return entries_of(dir.path()); }
+strings entries_of(const fs::path& directory) { return sorted_entries(directory); }
+strings entries(const temp_dir& dir) { return sorted_entries(dir.path()); }
 
 // How a run went with its standard input and error set up as a user's shell
 // would: standard input a pipe holding `input` and standard error a file,
