@@ -10,9 +10,20 @@
 #include <cstring>
 
 namespace pelk {
+namespace {
 
-input_store::input_store(uint32_t segment_size, uint32_t max_segments)
-    : segment_size_(segment_size), max_segments_(max_segments) {}
+// A segment is read a piece at a time, each piece small enough to still be
+// in the nearest caches when the reader's checksum goes over it; one read
+// of a whole segment would have the kernel write half a megabyte past them.
+constexpr size_t read_piece = 32 * 1024;
+
+}  // namespace
+
+input_store::input_store(uint32_t segment_size, uint32_t max_segments, uint8_t* memory)
+    : segment_size_(segment_size), max_segments_(max_segments) {
+  // Lowest addresses first, so a short input touches the least memory.
+  for (uint32_t slot = max_segments; slot-- > 0;) spare_.push_back(memory + size_t{slot} * segment_size);
+}
 
 bool input_store::wants_to_read() const {
   const std::lock_guard lock(mutex_);
@@ -20,21 +31,19 @@ bool input_store::wants_to_read() const {
 }
 
 void input_store::read_segment(input_source source) {
-  std::unique_ptr<uint8_t[]> segment;
+  uint8_t* segment;
   {
+    // There is one: wants_to_read() said so, and only this thread takes.
     const std::lock_guard lock(mutex_);
-    if (!spare_.empty()) {
-      segment = std::move(spare_.back());
-      spare_.pop_back();
-    }
+    segment = spare_.back();
+    spare_.pop_back();
   }
-  // Not zeroed: every byte is read before it is published.
-  if (!segment) segment.reset(new uint8_t[segment_size_]);
 
   size_t filled = 0;
   bool ended = false;
   while (filled < segment_size_) {
-    const ptrdiff_t got = source.read(source.context, segment.get() + filled, segment_size_ - filled);
+    const size_t piece = std::min<size_t>(read_piece, segment_size_ - filled);
+    const ptrdiff_t got = source.read(source.context, segment + filled, piece);
     if (got <= 0) {
       ended = true;
       break;
@@ -43,7 +52,11 @@ void input_store::read_segment(input_source source) {
   }
 
   const std::lock_guard lock(mutex_);
-  if (filled > 0) segments_.push_back(std::move(segment));
+  if (filled > 0) {
+    segments_.push_back(segment);
+  } else {
+    spare_.push_back(segment);
+  }
   read_end_ += filled;
   ended_ = ended;
   readable_.notify_all();
@@ -52,14 +65,10 @@ void input_store::read_segment(input_source source) {
 void input_store::release_below(uint64_t offset) {
   const std::lock_guard lock(mutex_);
   while (!segments_.empty() && (first_segment_ + 1) * segment_size_ <= offset) {
-    spare_.push_back(std::move(segments_.front()));
+    spare_.push_back(segments_.front());
     segments_.pop_front();
     ++first_segment_;
   }
-  // Segments given back are kept for the ones read next: a fresh
-  // allocation of this size comes from the system untouched, and every page
-  // of it would fault on first use. The store never holds more than its
-  // limit, spares included.
 }
 
 void input_store::abort() {
@@ -88,7 +97,7 @@ void input_store::copy_locked(uint64_t offset, uint8_t* buffer, size_t size) con
     const uint64_t segment = offset / segment_size_;
     const size_t within = static_cast<size_t>(offset % segment_size_);
     const size_t piece = size < segment_size_ - within ? size : segment_size_ - within;
-    std::memcpy(buffer, segments_[static_cast<size_t>(segment - first_segment_)].get() + within, piece);
+    std::memcpy(buffer, segments_[static_cast<size_t>(segment - first_segment_)] + within, piece);
     buffer += piece;
     offset += piece;
     size -= piece;

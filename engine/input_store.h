@@ -7,9 +7,9 @@
 // job sees the same bytes, a source that changes while it is read still
 // gives one consistent container.
 //
-// Memory stays bounded: the store holds at most a fixed number of segments,
-// and whole segments below the lowest offset anyone still needs are given
-// back for reuse.
+// Memory stays bounded: the store holds a fixed number of segment slots in
+// memory its owner provides, and whole segments below the lowest offset
+// anyone still needs give their slots back for reuse.
 #pragma once
 
 #include <atomic>
@@ -17,7 +17,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
-#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -27,7 +26,9 @@ namespace pelk {
 
 class input_store {
  public:
-  input_store(uint32_t segment_size, uint32_t max_segments);
+  // `memory` holds max_segments slots of segment_size bytes and outlives
+  // the store.
+  input_store(uint32_t segment_size, uint32_t max_segments, uint8_t* memory);
 
   // --- The reading thread --------------------------------------------------
 
@@ -68,8 +69,8 @@ class input_store {
   const uint32_t max_segments_;
   mutable std::mutex mutex_;
   std::condition_variable readable_;
-  std::deque<std::unique_ptr<uint8_t[]>> segments_;  // resident, from first_segment_ on
-  std::vector<std::unique_ptr<uint8_t[]>> spare_;
+  std::deque<uint8_t*> segments_;  // resident, from first_segment_ on
+  std::vector<uint8_t*> spare_;    // free slots, the next one to use last
   uint64_t first_segment_ = 0;
   uint64_t read_end_ = 0;  // bytes read so far
   bool ended_ = false;

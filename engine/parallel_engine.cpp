@@ -16,10 +16,10 @@
 //     their windows in their symbol streams, and after the point where a
 //     job's parse is true its slides are the sequential ones.
 #include <algorithm>
-#include <cstdlib>
 #include <thread>
 #include <vector>
 
+#include "common/bulk_memory.h"
 #include "engine/block_flush.h"
 #include "engine/engine.h"
 #include "engine/parallel_jobs.h"
@@ -96,6 +96,16 @@ class stream_writer {
   uint8_t scratch_[0xFFFF];
 };
 
+// The segments the input store holds. It reaches from the writer's oldest
+// need (a window and a chunk behind the job it replays) past the segments
+// of the jobs running beside it, and the records and look-ahead of the
+// last. The job the writer waits for needs only the window and chunk
+// behind it; the other segments let the jobs beside it read ahead. One more
+// segment than this measured no faster, at a segment's memory.
+uint32_t store_segments(unsigned threads, uint32_t segment_size) {
+  return threads + 1 + (160 * 1024 + segment_size - 1) / segment_size;
+}
+
 void work(parallel_jobs& jobs, match_finder& finder) {
   for (;;) {
     segment_job* job;
@@ -115,27 +125,17 @@ void work(parallel_jobs& jobs, match_finder& finder) {
   }
 }
 
-struct free_deleter {
-  void operator()(void* p) const { std::free(p); }
-};
-
 // The calling thread's part: reading, handing out jobs in order, and
 // replaying the true symbols.
 class parallel_run {
  public:
   parallel_run(deflate_compressor& compressor, int level, input_source input, unsigned threads,
-               uint32_t segment_size)
+               uint32_t segment_size, uint8_t* memory, size_t memory_bytes)
       : input_(input),
         in_flight_(threads + 1),
-        // The store reaches from the writer's oldest need (a window and a
-        // chunk behind the job it replays) past the segments of the jobs
-        // running beside it, and the records and look-ahead of the last.
-        // The job the writer waits for needs only the window and chunk
-        // behind it; the other segments let the jobs beside it read ahead.
-        // One more segment than this measured no faster, at a segment's
-        // memory.
         jobs_(level, segment_size, std::min<uint32_t>(record_span, segment_size / 2), threads,
-              threads + 1 + (160 * 1024 + segment_size - 1) / segment_size),
+              store_segments(threads, segment_size), memory,
+              memory_bytes - size_t{store_segments(threads, segment_size)} * segment_size),
         writer_(std::make_unique<stream_writer>(compressor.block, compressor.out, jobs_.store)) {}
 
   void run(std::vector<match_finder*>& finders) {
@@ -323,17 +323,22 @@ class parallel_run {
 
 bool deflate_stream_parallel(deflate_compressor& compressor, int level, input_source input, unsigned threads,
                              uint32_t segment_size) {
-  // Every worker's finder, up front: without them all, the sequential
-  // compressor does the work instead. One that has never run is all zeros.
-  std::vector<std::unique_ptr<match_finder, free_deleter>> owned;
+  // Every worker's finder and the input store, in one piece up front, and
+  // in what the piece has to spare, the first chunks. Without it, the
+  // sequential compressor does the work instead. A finder that has never
+  // run is all zeros.
+  constexpr size_t finder_bytes = (sizeof(match_finder) + 63) / 64 * 64;
+  const size_t store_bytes = size_t{store_segments(threads, segment_size)} * segment_size;
+  const bulk_memory memory(threads * finder_bytes + store_bytes);
+  if (memory.data() == nullptr) return false;
   std::vector<match_finder*> finders;
   for (unsigned t = 0; t < threads; ++t) {
-    owned.emplace_back(static_cast<match_finder*>(std::calloc(1, sizeof(match_finder))));
-    if (!owned.back()) return false;
-    finders.push_back(owned.back().get());
+    finders.push_back(reinterpret_cast<match_finder*>(memory.data() + t * finder_bytes));
   }
   start_blocks(compressor.block, ends_blocks_early(level));
-  parallel_run(compressor, level, input, threads, segment_size).run(finders);
+  parallel_run(compressor, level, input, threads, segment_size, memory.data() + threads * finder_bytes,
+               memory.size() - threads * finder_bytes)
+      .run(finders);
   return true;
 }
 

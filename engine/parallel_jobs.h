@@ -25,12 +25,16 @@ namespace pelk {
 
 class parallel_jobs {
  public:
-  parallel_jobs(int level_, uint32_t segment_size_, uint32_t record_span_, unsigned threads_, uint32_t max_segments)
+  // `memory` holds max_segments segments for the input store, followed by
+  // spare_bytes for the first chunks.
+  parallel_jobs(int level_, uint32_t segment_size_, uint32_t record_span_, unsigned threads_, uint32_t max_segments,
+                uint8_t* memory, size_t spare_bytes)
       : level(level_),
         segment_size(segment_size_),
         record_span(record_span_),
         threads(threads_),
-        store(segment_size_, max_segments) {}
+        store(segment_size_, max_segments, memory),
+        pool(memory + size_t{max_segments} * segment_size_, spare_bytes) {}
 
   // Where segment `index` starts. The first `threads` segments grow from
   // 1/threads of a segment to a whole one, so that the first jobs, which

@@ -1,22 +1,26 @@
 // The chunk pool: see symbol_chunks.h.
 #include "engine/symbol_chunks.h"
 
+#include <new>
+
 namespace pelk {
 
-chunk_pool::~chunk_pool() {
-  for (symbol_chunk* chunk : free_) delete chunk;
-}
-
 symbol_chunk* chunk_pool::take() {
-  symbol_chunk* chunk = nullptr;
+  symbol_chunk* chunk;
   {
     const std::lock_guard lock(mutex_);
     if (!free_.empty()) {
       chunk = free_.back();
       free_.pop_back();
+    } else if (spare_left_ >= sizeof(symbol_chunk)) {
+      chunk = new (spare_) symbol_chunk;
+      spare_ += sizeof(symbol_chunk);
+      spare_left_ -= sizeof(symbol_chunk);
+    } else {
+      chunk = new symbol_chunk;  // left uninitialised, as a chunk is written before it is read
+      allocated_.emplace_back(chunk);
     }
   }
-  if (chunk == nullptr) chunk = new symbol_chunk;
   chunk->clear();
   return chunk;
 }

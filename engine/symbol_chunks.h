@@ -14,7 +14,9 @@
 // rather than the worst case of every entry.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -61,12 +63,14 @@ struct symbol_chunk {
 };
 
 // Chunks handed out and taken back by every thread of one compression.
+// The first are carved from memory the pool is given (what the
+// compression's bulk memory has left over), the rest allocated.
 class chunk_pool {
  public:
-  chunk_pool() = default;
+  // `spare` holds spare_bytes the pool may use, and outlives it.
+  chunk_pool(uint8_t* spare, size_t spare_bytes) : spare_(spare), spare_left_(spare_bytes) {}
   chunk_pool(const chunk_pool&) = delete;
   chunk_pool& operator=(const chunk_pool&) = delete;
-  ~chunk_pool();
 
   symbol_chunk* take();  // an empty chunk
   void give_back(symbol_chunk* chunk);
@@ -74,6 +78,9 @@ class chunk_pool {
  private:
   std::mutex mutex_;
   std::vector<symbol_chunk*> free_;
+  uint8_t* spare_;
+  size_t spare_left_;
+  std::vector<std::unique_ptr<symbol_chunk>> allocated_;
 };
 
 }  // namespace pelk
