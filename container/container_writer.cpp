@@ -76,7 +76,8 @@ container_result write_container(deflate_compressor& compressor, input_source so
   const uint64_t segments = (settings.source_size + settings.segment_size - 1) / settings.segment_size;
   const unsigned threads = static_cast<unsigned>(std::min<uint64_t>({settings.threads, max_threads, segments}));
   if (threads < 2 || !parses_lazily(settings.level) ||
-      !deflate_stream_parallel(compressor, settings.level, engine_input, threads, settings.segment_size)) {
+      !deflate_stream_parallel(compressor, settings.level, engine_input, threads, settings.segment_size,
+                               settings.source_size)) {
     deflate_stream(compressor, settings.level, engine_input);
   }
   emit_le32(out, input.crc);

@@ -48,9 +48,11 @@ inline constexpr uint32_t default_segment_size = 512 * 1024;
 // parsing a segment at a time (a multiple of 32 KiB, at least 64 KiB),
 // while the calling thread reads the input and writes the stream through
 // compressor.out; compressor.finder stays untouched. Levels 4-9 only.
-// Returns false, having read and written nothing, when the workers' memory
-// cannot be had: the caller then compresses sequentially.
+// expected_size, the input's size where known (0: unknown), shapes the
+// segments near its end and nothing else. Returns false, having read and
+// written nothing, when the workers' memory cannot be had: the caller then
+// compresses sequentially.
 bool deflate_stream_parallel(deflate_compressor& compressor, int level, input_source input, unsigned threads,
-                             uint32_t segment_size = default_segment_size);
+                             uint32_t segment_size = default_segment_size, uint64_t expected_size = 0);
 
 }  // namespace pelk

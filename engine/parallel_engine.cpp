@@ -130,12 +130,12 @@ void work(parallel_jobs& jobs, match_finder& finder) {
 class parallel_run {
  public:
   parallel_run(deflate_compressor& compressor, int level, input_source input, unsigned threads,
-               uint32_t segment_size, uint8_t* memory, size_t memory_bytes)
+               uint32_t segment_size, uint64_t expected_size, uint8_t* memory, size_t memory_bytes)
       : input_(input),
         in_flight_(threads + 1),
         jobs_(level, segment_size, std::min<uint32_t>(record_span, segment_size / 2), threads,
               store_segments(threads, segment_size), memory,
-              memory_bytes - size_t{store_segments(threads, segment_size)} * segment_size),
+              memory_bytes - size_t{store_segments(threads, segment_size)} * segment_size, expected_size),
         writer_(std::make_unique<stream_writer>(compressor.block, compressor.out, jobs_.store)) {}
 
   void run(std::vector<match_finder*>& finders) {
@@ -322,7 +322,7 @@ class parallel_run {
 }  // namespace
 
 bool deflate_stream_parallel(deflate_compressor& compressor, int level, input_source input, unsigned threads,
-                             uint32_t segment_size) {
+                             uint32_t segment_size, uint64_t expected_size) {
   // Every worker's finder and the input store, in one piece up front, and
   // in what the piece has to spare, the first chunks. Without it, the
   // sequential compressor does the work instead. A finder that has never
@@ -336,7 +336,7 @@ bool deflate_stream_parallel(deflate_compressor& compressor, int level, input_so
     finders.push_back(reinterpret_cast<match_finder*>(memory.data() + t * finder_bytes));
   }
   start_blocks(compressor.block, ends_blocks_early(level));
-  parallel_run(compressor, level, input, threads, segment_size, memory.data() + threads * finder_bytes,
+  parallel_run(compressor, level, input, threads, segment_size, expected_size, memory.data() + threads * finder_bytes,
                memory.size() - threads * finder_bytes)
       .run(finders);
   return true;

@@ -10,6 +10,7 @@
 // notifies `changed`.
 #pragma once
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -26,27 +27,32 @@ namespace pelk {
 class parallel_jobs {
  public:
   // `memory` holds max_segments segments for the input store, followed by
-  // spare_bytes for the first chunks.
+  // spare_bytes for the first chunks. expected_size is the input's size as
+  // far as known (0: unknown); it only shapes the segments.
   parallel_jobs(int level_, uint32_t segment_size_, uint32_t record_span_, unsigned threads_, uint32_t max_segments,
-                uint8_t* memory, size_t spare_bytes)
+                uint8_t* memory, size_t spare_bytes, uint64_t expected_size)
       : level(level_),
         segment_size(segment_size_),
         record_span(record_span_),
         threads(threads_),
         store(segment_size_, max_segments, memory),
-        pool(memory + size_t{max_segments} * segment_size_, spare_bytes) {}
+        pool(memory + size_t{max_segments} * segment_size_, spare_bytes),
+        tail_size_(std::max(segment_size_ / 4 / half_window * half_window, half_window)),
+        tail_first_(first_tail_segment(expected_size)) {}
 
   // Where segment `index` starts. The first `threads` segments grow from
   // 1/threads of a segment to a whole one, so that the first jobs, which
   // all start at once, end one after another, and every job that ends finds
   // the job after it long started: had they all been whole, each wave of
   // jobs would end together, and the last of it would wait for the records
-  // of a job only just begun. Every start is a multiple of 32 KiB.
+  // of a job only just begun. The segments in the last `threads` whole
+  // segments' worth of the expected input are a quarter of one, so that the
+  // threads run out of work within a short job of each other rather than
+  // one parsing a whole segment alone at the end. Every start is a multiple
+  // of 32 KiB.
   uint64_t segment_start(uint64_t index) const {
-    uint64_t start = 0;
-    const uint64_t staggered = index < threads ? index : threads;
-    for (uint64_t k = 0; k < staggered; ++k) start += staggered_size(k);
-    return start + (index - staggered) * segment_size;
+    if (index > tail_first_) return head_start(tail_first_) + (index - tail_first_) * tail_size_;
+    return head_start(index);
   }
 
   const int level;
@@ -85,6 +91,27 @@ class parallel_jobs {
     const uint64_t size = uint64_t{segment_size} * (k + 1) / threads / half_window * half_window;
     return size > half_window ? size : half_window;
   }
+
+  // Where segment `index` starts when none is a tail segment.
+  uint64_t head_start(uint64_t index) const {
+    uint64_t start = 0;
+    const uint64_t staggered = index < threads ? index : threads;
+    for (uint64_t k = 0; k < staggered; ++k) start += staggered_size(k);
+    return start + (index - staggered) * segment_size;
+  }
+
+  // The first segment the tail's shorter ones follow: the first after the
+  // staggered ones that starts within `threads` segments of the end.
+  uint64_t first_tail_segment(uint64_t expected_size) const {
+    if (expected_size == 0) return UINT64_MAX;
+    const uint64_t tail = uint64_t{threads} * segment_size;
+    const uint64_t after_stagger = head_start(threads);
+    if (expected_size <= after_stagger + tail) return threads;
+    return threads + (expected_size - tail - after_stagger + segment_size - 1) / segment_size;
+  }
+
+  const uint32_t tail_size_;
+  const uint64_t tail_first_;
 
  public:
   // Cancels a job and wakes it wherever it waits. Call with the lock held.
