@@ -11,9 +11,7 @@ namespace pelk {
 
 #if defined(__linux__)
 
-namespace {
-constexpr size_t huge_page = size_t{2} << 20;
-}  // namespace
+void offer_huge_pages(void* start, size_t size) { madvise(start, size, MADV_HUGEPAGE); }
 
 // Mapped a huge page larger than asked, so that a 2 MiB boundary can be
 // chosen inside; the kernel backs only aligned 2 MiB ranges with huge
@@ -21,18 +19,18 @@ constexpr size_t huge_page = size_t{2} << 20;
 // used one costs its whole 2 MiB of resident memory anyway, and a smaller
 // tail would fault page by page. Untouched address space costs nothing.
 bulk_memory::bulk_memory(size_t size) {
-  const size_t rounded = (size + huge_page - 1) / huge_page * huge_page;
-  const size_t mapped = rounded + huge_page;
+  const size_t rounded = (size + huge_page_bytes - 1) / huge_page_bytes * huge_page_bytes;
+  const size_t mapped = rounded + huge_page_bytes;
   void* mapping = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (mapping == MAP_FAILED) return;
   mapping_ = mapping;
   mapped_ = mapped;
   const uintptr_t start = reinterpret_cast<uintptr_t>(mapping);
-  data_ = reinterpret_cast<uint8_t*>((start + huge_page - 1) & ~(huge_page - 1));
+  data_ = reinterpret_cast<uint8_t*>((start + huge_page_bytes - 1) & ~(huge_page_bytes - 1));
   size_ = rounded;
-  // Only advice: without huge pages the memory is as good, only slower to
-  // touch the first time.
-  madvise(data_, rounded, MADV_HUGEPAGE);
+  // Without huge pages the memory is as good, only slower to touch the
+  // first time.
+  offer_huge_pages(data_, rounded);
 }
 
 bulk_memory::~bulk_memory() {
@@ -40,6 +38,8 @@ bulk_memory::~bulk_memory() {
 }
 
 #else
+
+void offer_huge_pages(void*, size_t) {}
 
 bulk_memory::bulk_memory(size_t size) {
   mapping_ = std::calloc(size, 1);

@@ -51,6 +51,10 @@ struct container_result {
   bool size_field_true;
 };
 
+// The threads write_container compresses on; below 2, it compresses
+// sequentially, with the compressor's own match finder.
+unsigned compression_threads(const container_settings& settings);
+
 // Writes one whole container, compressing everything source yields. The
 // source is read until it ends or fails, in reads that fill the room the
 // engine asks for unless the input ends, so the output never depends on

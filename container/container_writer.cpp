@@ -54,6 +54,12 @@ const char* path_tail(const char* path) {
   return tail;
 }
 
+unsigned compression_threads(const container_settings& settings) {
+  if (!parses_lazily(settings.level)) return 1;
+  const uint64_t segments = (settings.source_size + settings.segment_size - 1) / settings.segment_size;
+  return static_cast<unsigned>(std::min<uint64_t>({settings.threads, max_threads, segments}));
+}
+
 container_result write_container(deflate_compressor& compressor, input_source source, container_output output,
                                  const container_settings& settings) {
   bit_writer& out = compressor.out;
@@ -73,9 +79,8 @@ container_result write_container(deflate_compressor& compressor, input_source so
 
   counted_input input{source, &out.error, settings.progress, settings.progress_context};
   const input_source engine_input{read_counted, &input};
-  const uint64_t segments = (settings.source_size + settings.segment_size - 1) / settings.segment_size;
-  const unsigned threads = static_cast<unsigned>(std::min<uint64_t>({settings.threads, max_threads, segments}));
-  if (threads < 2 || !parses_lazily(settings.level) ||
+  const unsigned threads = compression_threads(settings);
+  if (threads < 2 ||
       !deflate_stream_parallel(compressor, settings.level, engine_input, threads, settings.segment_size,
                                settings.source_size)) {
     deflate_stream(compressor, settings.level, engine_input);
