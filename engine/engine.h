@@ -49,7 +49,8 @@ inline constexpr uint32_t default_segment_size = 512 * 1024;
 // while the calling thread reads the input and writes the stream through
 // compressor.out; compressor.finder stays untouched. Levels 4-9 only.
 // expected_size, the input's size where known (0: unknown), shapes the
-// segments near its end and nothing else. Returns false, having read and
+// segments (shorter ones for a small input, and near its end) and nothing
+// else. Returns false, having read and
 // written nothing, when the workers' memory cannot be had: the caller then
 // compresses sequentially.
 bool deflate_stream_parallel(deflate_compressor& compressor, int level, input_source input, unsigned threads,

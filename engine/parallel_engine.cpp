@@ -323,6 +323,13 @@ class parallel_run {
 
 bool deflate_stream_parallel(deflate_compressor& compressor, int level, input_source input, unsigned threads,
                              uint32_t segment_size, uint64_t expected_size) {
+  // An input of fewer than two segments per thread is cut into about that
+  // many: whole segments would leave threads idle while the last ones are
+  // parsed.
+  if (expected_size != 0) {
+    const uint64_t even = std::max<uint64_t>(expected_size / (2 * threads) / half_window * half_window, 2 * half_window);
+    if (even < segment_size) segment_size = static_cast<uint32_t>(even);
+  }
   // Every worker's finder and the input store, in one piece up front, and
   // in what the piece has to spare, the first chunks. Without it, the
   // sequential compressor does the work instead. A finder that has never
