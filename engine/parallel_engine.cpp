@@ -199,7 +199,7 @@ class parallel_run {
 
   bool may_dispatch_locked() {
     uint64_t unfinished = 0, held = 0;
-    for (uint64_t index = current_; index < dispatched_; ++index) {
+    for (uint64_t index = jobs_.replaying; index < dispatched_; ++index) {
       const segment_job& job = *job_locked(index);
       if (job.cancelled.load(std::memory_order_relaxed)) continue;
       ++held;
@@ -213,7 +213,7 @@ class parallel_run {
     std::vector<symbol_chunk*> fresh;
     {
       const std::lock_guard lock(jobs_.mutex);
-      segment_job* job = job_locked(current_);
+      segment_job* job = job_locked(jobs_.replaying);
       if (job == nullptr) return false;
       for (; next_chunk_ < job->chunks.size(); ++next_chunk_) {
         fresh.push_back(job->chunks[next_chunk_]);
@@ -232,25 +232,25 @@ class parallel_run {
   // job whose parse it met, from the entry where they fell into step.
   bool follow_current() {
     const std::lock_guard lock(jobs_.mutex);
-    segment_job* job = job_locked(current_);
+    segment_job* job = job_locked(jobs_.replaying);
     if (job == nullptr) {
       // No job at all: the input is empty.
       done_ = created_ == 0 && jobs_.store.ended();
       return done_;
     }
     if (!job->finished || next_chunk_ < job->chunks.size()) return false;
-    if (job->reached_end || job->met_job <= current_) {
+    if (job->reached_end || job->met_job <= jobs_.replaying) {
       // The end of the input; or, for a job stopped without either (the
       // compression is being abandoned), the end of what can be written.
       done_ = true;
       return true;
     }
-    for (uint64_t skipped = current_ + 1; skipped < job->met_job; ++skipped) {
+    for (uint64_t skipped = jobs_.replaying + 1; skipped < job->met_job; ++skipped) {
       jobs_.cancel_locked(*job_locked(skipped));
     }
-    current_ = job->met_job;
+    jobs_.replaying = job->met_job;
     // Its records have served: only the job that met it read them.
-    std::vector<segment_job::record>().swap(job_locked(current_)->records);
+    std::vector<segment_job::record>().swap(job_locked(jobs_.replaying)->records);
     first_entry_ = job->met_entry;
     entries_seen_ = 0;
     next_chunk_ = 0;
@@ -263,7 +263,7 @@ class parallel_run {
     uint64_t oldest = writer_->oldest_needed();
     {
       const std::lock_guard lock(jobs_.mutex);
-      while (!jobs_.table.empty() && jobs_.first_job < current_) {
+      while (!jobs_.table.empty() && jobs_.first_job < jobs_.replaying) {
         segment_job& passed = *jobs_.table.front();
         const bool queued = jobs_.first_job < dispatched_;
         if (passed.running || (queued && !passed.finished)) break;
@@ -290,7 +290,7 @@ class parallel_run {
     if (jobs_.store.wants_to_read()) return;
     std::unique_lock lock(jobs_.mutex);
     jobs_.changed.wait(lock, [&] {
-      const segment_job* job = job_locked(current_);
+      const segment_job* job = job_locked(jobs_.replaying);
       return job == nullptr || job->chunks.size() > next_chunk_ || job->finished ||
              (dispatched_ < created_ && may_dispatch_locked());
     });
@@ -313,7 +313,6 @@ class parallel_run {
   bool done_ = false;
   uint64_t created_ = 0;      // jobs created: one per segment the input reaches
   uint64_t dispatched_ = 0;   // jobs queued for the workers
-  uint64_t current_ = 0;      // the job whose symbols the writer replays
   uint32_t first_entry_ = 0;  // its entries before this one are not true
   uint32_t entries_seen_ = 0;
   size_t next_chunk_ = 0;

@@ -71,6 +71,9 @@ class parallel_jobs {
   std::deque<std::unique_ptr<segment_job>> table;
   uint64_t first_job = 0;
   std::deque<segment_job*> queue;  // waiting for a worker
+  // The job whose symbols the writer replays; under mutex. Only its chunks
+  // are worth waking the writer for.
+  uint64_t replaying = 0;
 
   // The job for segment `index`, or null when it is not in the table (not
   // created yet, or already dropped). Call with the lock held.

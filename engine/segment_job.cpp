@@ -135,7 +135,7 @@ class job_sink {
     {
       const std::lock_guard lock(jobs_.mutex);
       job_.chunks.push_back(chunk_);
-      jobs_.changed.notify_all();
+      if (job_.index == jobs_.replaying) jobs_.changed.notify_all();
     }
     chunk_ = jobs_.pool.take();
   }
