@@ -17,7 +17,12 @@
 // --wall: whole programs as users see them, on every processor the
 // benchmark may use: `libdeflate-gzip -6` against pelk on one thread and on
 // 2, 4 ... up to that number of threads, by wall-clock time, each with its
-// CPU time beside it so that the cost of the threads shows.
+// CPU time beside it so that the cost of the threads shows. Beside the
+// scaling, the ceiling the machine sets it: as many one-thread runs as
+// there are processors, side by side, against one alone. On shared or
+// virtual machines, whose processors slow each other down or differ in
+// speed, it is well under the processor count, and no threading can beat
+// it.
 //
 // --against OLD also measures another build of pelk in the same runs,
 // alternating with this one, on a row of its own marked "old": a change
@@ -63,12 +68,12 @@ struct timing {
   double cpu;
 };
 
-// Runs argv to completion, with standard output going to `out` (the null
-// device by default) and `env` added to the environment.
-timing run_process(const std::vector<std::string>& args, const std::string& env = "",
-                   const char* out = "/dev/null") {
+std::string threads_env(unsigned threads) { return "PELK_THREADS=" + std::to_string(threads); }
+
+// Starts argv, with standard output going to `out` and `env` added to the
+// environment.
+pid_t start_process(const std::vector<std::string>& args, const std::string& env, const char* out) {
   std::fflush(stdout);
-  const double start = clock_seconds(CLOCK_MONOTONIC);
   const pid_t pid = fork();
   if (pid == 0) {
     if (std::freopen(out, "w", stdout) == nullptr) _exit(126);
@@ -79,15 +84,43 @@ timing run_process(const std::vector<std::string>& args, const std::string& env 
     execvp(argv[0], argv.data());
     _exit(127);
   }
+  return pid;
+}
+
+// Waits for a started process; its CPU seconds. Ends the benchmark when it
+// failed.
+double finish_process(pid_t pid, const std::vector<std::string>& args) {
   int status = 0;
   rusage usage{};
   wait4(pid, &status, 0, &usage);
-  const double wall = clock_seconds(CLOCK_MONOTONIC) - start;
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
     std::fprintf(stderr, "failed: %s %s\n", args[0].c_str(), args[1].c_str());
     std::exit(1);
   }
-  return {wall, seconds_of(usage.ru_utime) + seconds_of(usage.ru_stime)};
+  return seconds_of(usage.ru_utime) + seconds_of(usage.ru_stime);
+}
+
+// Runs argv to completion, with standard output going to `out` (the null
+// device by default) and `env` added to the environment.
+timing run_process(const std::vector<std::string>& args, const std::string& env = "",
+                   const char* out = "/dev/null") {
+  const double start = clock_seconds(CLOCK_MONOTONIC);
+  const double cpu = finish_process(start_process(args, env, out), args);
+  return {clock_seconds(CLOCK_MONOTONIC) - start, cpu};
+}
+
+// The wall time of `copies` one-thread runs of pelk side by side, each with
+// a target of its own.
+double run_side_by_side(const std::string& pelk, const fs::path& source, const fs::path& work, unsigned copies) {
+  std::vector<std::vector<std::string>> commands;
+  for (unsigned c = 0; c < copies; ++c) {
+    commands.push_back({pelk, source, work / ("side-" + std::to_string(c) + ".plk")});
+  }
+  const double start = clock_seconds(CLOCK_MONOTONIC);
+  std::vector<pid_t> pids;
+  for (const auto& command : commands) pids.push_back(start_process(command, threads_env(1), "/dev/null"));
+  for (size_t c = 0; c < pids.size(); ++c) finish_process(pids[c], commands[c]);
+  return clock_seconds(CLOCK_MONOTONIC) - start;
 }
 
 long peak_memory_kib(const std::string& pelk, const fs::path& source, const fs::path& target,
@@ -104,8 +137,6 @@ double median(std::vector<double> values) {
   const size_t n = values.size();
   return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
-
-std::string threads_env(unsigned threads) { return "PELK_THREADS=" + std::to_string(threads); }
 
 // The builds measured: this one, and the --against one when given.
 struct build {
@@ -167,17 +198,19 @@ void wall_clock(const std::vector<fs::path>& files, int runs, const std::vector<
   if (counts.back() != processors) counts.push_back(processors);
 
   std::printf("wall-clock seconds (CPU seconds), medians of %d alternating runs on %u processors;\n"
-              "speed: libdeflate-gzip's wall time over pelk's; scaling: pelk on 1 thread over pelk on n\n",
-              runs, processors);
+              "speed: libdeflate-gzip's wall time over pelk's; scaling: pelk on 1 thread over pelk on n;\n"
+              "ceiling: what this machine lets %u threads gain at most, %u one-thread runs side by side\n",
+              runs, processors, processors, processors);
   std::printf("%-16s %17s", "file", "libdeflate-gzip");
   for (unsigned t : counts) std::printf(" %13s%-4u", "pelk ", t);
   for (unsigned t : counts) std::printf(" speed%-3u", t);
   for (size_t i = 1; i < counts.size(); ++i) std::printf(" scale%-3u", counts[i]);
+  if (processors > 1) std::printf(" ceiling");
   std::printf(" %9s\n", "peak KiB");
 
   for (const fs::path& file : files) {
     const fs::path target = work / "out.plk";
-    std::vector<double> peer_wall, peer_cpu;
+    std::vector<double> peer_wall, peer_cpu, side_wall;
     // [build][thread count]: the runs' times.
     using runs_by_count = std::vector<std::vector<double>>;
     std::vector<runs_by_count> wall(builds.size(), runs_by_count(counts.size()));
@@ -193,6 +226,7 @@ void wall_clock(const std::vector<fs::path>& files, int runs, const std::vector<
           cpu[b][i].push_back(ours.cpu);
         }
       }
+      if (processors > 1) side_wall.push_back(run_side_by_side(builds[0].binary, file, work, processors));
     }
     for (size_t b = 0; b < builds.size(); ++b) {
       const long peak_kib = peak_memory_kib(builds[b].binary, file, target, work / "peak",
@@ -204,6 +238,9 @@ void wall_clock(const std::vector<fs::path>& files, int runs, const std::vector<
       }
       for (size_t i = 0; i < counts.size(); ++i) std::printf(" %8.2f", median(peer_wall) / median(wall[b][i]));
       for (size_t i = 1; i < counts.size(); ++i) std::printf(" %8.2f", median(wall[b][0]) / median(wall[b][i]));
+      // Against this build's own one-thread time, on every row: it is the
+      // machine's figure for this file.
+      if (processors > 1) std::printf(" %7.2f", processors * median(wall[0][0]) / median(side_wall));
       std::printf(" %9ld\n", peak_kib);
     }
   }
