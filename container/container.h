@@ -45,6 +45,9 @@ struct container_result {
   uint64_t bytes_read;  // source bytes compressed
   int read_error;       // nonzero: a read failed with this error; the container covers the bytes before it
   int write_error;      // nonzero: the output failed with this error; what it holds is incomplete
+  // Memory ran out midway through a parallel compression: the container is
+  // incomplete.
+  bool out_of_memory;
   // bytes_read differs from the settings' source_size, and the size field,
   // which holds what was read wherever the output could take it back, may
   // not; the container is then consistent only when this is true.

@@ -80,18 +80,18 @@ container_result write_container(deflate_compressor& compressor, input_source so
   counted_input input{source, &out.error, settings.progress, settings.progress_context};
   const input_source engine_input{read_counted, &input};
   const unsigned threads = compression_threads(settings);
-  if (threads < 2 ||
-      !deflate_stream_parallel(compressor, settings.level, engine_input, threads, settings.segment_size,
-                               settings.source_size)) {
-    deflate_stream(compressor, settings.level, engine_input);
-  }
+  const parallel_outcome outcome =
+      threads < 2 ? parallel_outcome::not_started
+                  : deflate_stream_parallel(compressor, settings.level, engine_input, threads,
+                                            settings.segment_size, settings.source_size);
+  if (outcome == parallel_outcome::not_started) deflate_stream(compressor, settings.level, engine_input);
   emit_le32(out, input.crc);
 
   // The source changed size while it was read: the size field takes what
   // was read, so the container stays true to itself. Still in the buffer it
   // is set there; otherwise it is written back where it stands, which a
   // pipe or a device cannot take.
-  container_result result{input.bytes_read, input.read_error, 0, true};
+  container_result result{input.bytes_read, input.read_error, 0, outcome == parallel_outcome::out_of_memory, true};
   const bool size_changed = input.bytes_read != settings.source_size;
   const bool header_written = out.bytes_flushed > 0;
   uint8_t field[4];

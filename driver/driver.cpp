@@ -247,6 +247,7 @@ int compress_file(const char* source, const char* target) {
   progress.finish();
   // A read error comes first: the writes after it only finished what it cut short.
   if (result.read_error != 0) report_system_error(result.read_error);
+  if (result.out_of_memory) report_system_error(ENOMEM);
   if (result.write_error != 0) report_system_error(result.write_error);
   close_file(input.fd);
   finish_target(output);

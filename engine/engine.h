@@ -50,10 +50,18 @@ inline constexpr uint32_t default_segment_size = 512 * 1024;
 // compressor.out; compressor.finder stays untouched. Levels 4-9 only.
 // expected_size, the input's size where known (0: unknown), shapes the
 // segments (shorter ones for a small input, and near its end) and nothing
-// else. Returns false, having read and
-// written nothing, when the workers' memory cannot be had: the caller then
-// compresses sequentially.
-bool deflate_stream_parallel(deflate_compressor& compressor, int level, input_source input, unsigned threads,
-                             uint32_t segment_size = default_segment_size, uint64_t expected_size = 0);
+// else.
+enum class parallel_outcome {
+  finished,
+  // Nothing read or written: the workers' memory or every one of their
+  // threads could not be had. The caller compresses sequentially instead.
+  not_started,
+  // Memory ran out midway (a symbol chunk, a job): the stream is cut
+  // short, without a last block, and must be reported as a failure.
+  out_of_memory,
+};
+parallel_outcome deflate_stream_parallel(deflate_compressor& compressor, int level, input_source input,
+                                         unsigned threads, uint32_t segment_size = default_segment_size,
+                                         uint64_t expected_size = 0);
 
 }  // namespace pelk

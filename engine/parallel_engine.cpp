@@ -16,6 +16,8 @@
 //     their windows in their symbol streams, and after the point where a
 //     job's parse is true its slides are the sequential ones.
 #include <algorithm>
+#include <new>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -117,8 +119,15 @@ void work(parallel_jobs& jobs, match_finder& finder) {
       jobs.queue.pop_front();
       job->running = true;
     }
-    if (!job->cancelled.load(std::memory_order_relaxed)) run_segment_job(*job, finder, jobs);
+    bool out_of_memory = false;
+    try {
+      if (!job->cancelled.load(std::memory_order_relaxed)) run_segment_job(*job, finder, jobs);
+    } catch (const std::bad_alloc&) {
+      // Its parse stops wherever it was; the writer abandons the stream.
+      out_of_memory = true;
+    }
     const std::lock_guard lock(jobs.mutex);
+    jobs.out_of_memory |= out_of_memory;
     job->running = false;
     job->finished = true;
     jobs.changed.notify_all();
@@ -138,26 +147,46 @@ class parallel_run {
               memory_bytes - size_t{store_segments(threads, segment_size)} * segment_size, expected_size),
         writer_(std::make_unique<stream_writer>(compressor.block, compressor.out, jobs_.store)) {}
 
-  void run(std::vector<match_finder*>& finders) {
+  // not_started, having read and written nothing, when not one worker
+  // thread could be started.
+  parallel_outcome run(std::vector<match_finder*>& finders) {
     std::vector<std::thread> workers;
-    for (match_finder* finder : finders) workers.emplace_back(work, std::ref(jobs_), std::ref(*finder));
-    while (!done_) {
-      bool progressed = read_one();
-      dispatch();
-      progressed |= replay_fresh();
-      progressed |= follow_current();
-      release();
-      if (!done_ && !progressed) wait();
-    }
-    writer_->end_block(true);
-    stop();
-    for (std::thread& worker : workers) worker.join();
-    // What the jobs the writer never reached still hold.
-    for (const auto& left : jobs_.table) {
-      for (symbol_chunk* chunk : left->chunks) {
-        if (chunk != nullptr) jobs_.pool.give_back(chunk);
+    workers.reserve(finders.size());
+    for (match_finder* finder : finders) {
+      // The system may refuse threads (a limit on processes or address
+      // space): those it gave do the work. Any number of workers gives the
+      // same bytes.
+      try {
+        workers.emplace_back(work, std::ref(jobs_), std::ref(*finder));
+      } catch (const std::system_error&) {
+        break;
+      } catch (const std::bad_alloc&) {
+        break;
       }
     }
+    if (workers.empty()) return parallel_outcome::not_started;
+    bool out_of_memory = false;
+    try {
+      while (!done_) {
+        bool progressed = read_one();
+        dispatch();
+        progressed |= replay_fresh();
+        progressed |= follow_current();
+        release();
+        if (!done_ && !progressed) wait();
+      }
+    } catch (const std::bad_alloc&) {
+      out_of_memory = true;
+    }
+    {
+      const std::lock_guard lock(jobs_.mutex);
+      out_of_memory |= jobs_.out_of_memory;
+    }
+    // A stream cut short gets no last block: nothing may pass it off as whole.
+    if (!out_of_memory) writer_->end_block(true);
+    stop();
+    for (std::thread& worker : workers) worker.join();
+    return out_of_memory ? parallel_outcome::out_of_memory : parallel_outcome::finished;
   }
 
  private:
@@ -238,6 +267,10 @@ class parallel_run {
       done_ = created_ == 0 && jobs_.store.ended();
       return done_;
     }
+    if (jobs_.out_of_memory) {
+      done_ = true;
+      return true;
+    }
     if (!job->finished || next_chunk_ < job->chunks.size()) return false;
     if (job->reached_end || job->met_job <= jobs_.replaying) {
       // The end of the input; or, for a job stopped without either (the
@@ -291,7 +324,7 @@ class parallel_run {
     std::unique_lock lock(jobs_.mutex);
     jobs_.changed.wait(lock, [&] {
       const segment_job* job = job_locked(jobs_.replaying);
-      return job == nullptr || job->chunks.size() > next_chunk_ || job->finished ||
+      return job == nullptr || job->chunks.size() > next_chunk_ || job->finished || jobs_.out_of_memory ||
              (dispatched_ < created_ && may_dispatch_locked());
     });
   }
@@ -320,8 +353,8 @@ class parallel_run {
 
 }  // namespace
 
-bool deflate_stream_parallel(deflate_compressor& compressor, int level, input_source input, unsigned threads,
-                             uint32_t segment_size, uint64_t expected_size) {
+parallel_outcome deflate_stream_parallel(deflate_compressor& compressor, int level, input_source input,
+                                         unsigned threads, uint32_t segment_size, uint64_t expected_size) {
   // An input of fewer than two segments per thread is cut into about that
   // many: whole segments would leave threads idle while the last ones are
   // parsed.
@@ -336,16 +369,20 @@ bool deflate_stream_parallel(deflate_compressor& compressor, int level, input_so
   constexpr size_t finder_bytes = (sizeof(match_finder) + 63) / 64 * 64;
   const size_t store_bytes = size_t{store_segments(threads, segment_size)} * segment_size;
   const bulk_memory memory(threads * finder_bytes + store_bytes);
-  if (memory.data() == nullptr) return false;
-  std::vector<match_finder*> finders;
-  for (unsigned t = 0; t < threads; ++t) {
-    finders.push_back(reinterpret_cast<match_finder*>(memory.data() + t * finder_bytes));
+  if (memory.data() == nullptr) return parallel_outcome::not_started;
+  try {
+    std::vector<match_finder*> finders;
+    for (unsigned t = 0; t < threads; ++t) {
+      finders.push_back(reinterpret_cast<match_finder*>(memory.data() + t * finder_bytes));
+    }
+    start_blocks(compressor.block, ends_blocks_early(level));
+    return parallel_run(compressor, level, input, threads, segment_size, expected_size,
+                        memory.data() + threads * finder_bytes, memory.size() - threads * finder_bytes)
+        .run(finders);
+  } catch (const std::bad_alloc&) {
+    // Only the setting up lets one out of run(), before anything is read.
+    return parallel_outcome::not_started;
   }
-  start_blocks(compressor.block, ends_blocks_early(level));
-  parallel_run(compressor, level, input, threads, segment_size, expected_size, memory.data() + threads * finder_bytes,
-               memory.size() - threads * finder_bytes)
-      .run(finders);
-  return true;
 }
 
 }  // namespace pelk

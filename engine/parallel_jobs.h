@@ -64,7 +64,8 @@ class parallel_jobs {
 
   std::mutex mutex;
   std::condition_variable changed;
-  bool stopping = false;  // under mutex
+  bool stopping = false;       // under mutex
+  bool out_of_memory = false;  // a worker ran out; under mutex
 
   // Jobs by segment number, from first_job on; under mutex. A job object
   // stays until the writer has passed it and no thread is in it.

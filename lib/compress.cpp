@@ -87,6 +87,7 @@ int pelk_compress_with(const pelk_options* options, const void* source, size_t s
         write_container(*compressor, {read_memory, &input},
                         {{write_memory_output, &output}, overwrite_memory_output},
                         settings_for(options, source_size, stored_name, stamp));
+    if (result.out_of_memory) return PELK_ERROR_NO_MEMORY;
     if (result.write_error != 0) return PELK_ERROR_OUTPUT_TOO_SMALL;
     *out_size = output.size;
     return PELK_OK;
@@ -109,6 +110,7 @@ int pelk_compress_stream_with(const pelk_options* options, pelk_read_fn read, pe
         write_container(*compressor, {read_callback, &c}, {{write_callback, &c}, nullptr},
                         settings_for(options, source_size, stored_name, stamp));
     if (result.read_error != 0) return PELK_ERROR_READ;
+    if (result.out_of_memory) return PELK_ERROR_NO_MEMORY;
     if (result.write_error != 0) return PELK_ERROR_WRITE;
     if (result.bytes_read != source_size) return PELK_ERROR_SIZE_CHANGED;
     return PELK_OK;

@@ -211,6 +211,34 @@ TEST(SharedTargets, ConcurrentRunsLeaveOneWholeContainer) {
   }
 }
 
+// Under ever larger limits on its address space, a run on eight threads
+// either writes the container one thread writes (on as many threads as the
+// system gives, or on one) or, where memory runs out midway, says so with
+// status 1 and leaves the old target and no temporary file. It never
+// aborts.
+TEST(MemoryLimits, EveryRunIsWholeOrReportedWithTheTargetUntouched) {
+  if (PELK_SANITIZED) GTEST_SKIP() << "sanitizer build: the sanitizers reserve more address space than any limit";
+  temp_dir dir;
+  bytes source = random_bytes(512 * 1024, 43);
+  for (size_t i = 0; source.size() < (3u << 20); ++i) source.push_back(static_cast<uint8_t>("limits "[i % 7] ^ i / 8192 % 5));
+  write_file(dir / "src.bin", source);
+  const bytes old_target = to_bytes("the old target\n");
+  for (int mib = 8; mib <= 96; mib += 4) {
+    write_file(dir / "out.plk", old_target);
+    const run_result run =
+        run_program("/usr/bin/env", {"env", "PELK_THREADS=8", "prlimit", "--as=" + std::to_string(mib << 20),
+                                     pelk_binary(), "src.bin", "out.plk"},
+                    dir.path());
+    if (run.status == 0) {
+      EXPECT_EQ(verify_container(read_file(dir / "out.plk"), source, "src.bin"), "") << mib << " MiB";
+    } else {
+      EXPECT_EQ(run.status, 1) << mib << " MiB: " << run.err;
+      EXPECT_EQ(read_file(dir / "out.plk"), old_target) << mib << " MiB";
+    }
+    EXPECT_EQ(sorted_entries(dir.path()), (std::vector<std::string>{"out.plk", "src.bin"})) << mib << " MiB";
+  }
+}
+
 const bytes payload = to_bytes("hostile names must not change a single byte\n");
 
 // Odd but legal names compress normally; the stored name is the raw tail.
