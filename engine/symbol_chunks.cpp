@@ -17,8 +17,10 @@ symbol_chunk* chunk_pool::take() {
       spare_ += sizeof(symbol_chunk);
       spare_left_ -= sizeof(symbol_chunk);
     } else {
-      chunk = new symbol_chunk;  // left uninitialised, as a chunk is written before it is read
-      allocated_.emplace_back(chunk);
+      // Left uninitialised: a chunk is written before it is read. Owned
+      // before the list can grow, so a failure there frees it.
+      allocated_.push_back(std::unique_ptr<symbol_chunk>(new symbol_chunk));
+      chunk = allocated_.back().get();
     }
   }
   chunk->clear();
