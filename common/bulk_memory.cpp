@@ -12,6 +12,7 @@ namespace pelk {
 #if defined(__linux__)
 
 void offer_huge_pages(void* start, size_t size) { madvise(start, size, MADV_HUGEPAGE); }
+void decline_huge_pages(void* start, size_t size) { madvise(start, size, MADV_NOHUGEPAGE); }
 
 // Mapped a huge page larger than asked, so that a 2 MiB boundary can be
 // chosen inside; the kernel backs only aligned 2 MiB ranges with huge
@@ -40,6 +41,7 @@ bulk_memory::~bulk_memory() {
 #else
 
 void offer_huge_pages(void*, size_t) {}
+void decline_huge_pages(void*, size_t) {}
 
 bulk_memory::bulk_memory(size_t size) {
   mapping_ = std::calloc(size, 1);

@@ -19,10 +19,13 @@ namespace pelk {
 // The unit of a huge page where the system has them.
 inline constexpr size_t huge_page_bytes = size_t{2} << 20;
 
-// Asks the system to back [start, start + size) with huge pages: a range
-// aligned to huge_page_bytes, a multiple of it in size, and untouched so
-// far. Only advice; where there are no huge pages it changes nothing.
+// Asks the system to back [start, start + size) with huge pages, or never
+// to: a range aligned to huge_page_bytes, a multiple of it in size, and
+// untouched so far. Only advice; where there are no huge pages it changes
+// nothing. (Some systems give huge pages unasked, wherever a whole aligned
+// 2 MiB range is mapped.)
 void offer_huge_pages(void* start, size_t size);
+void decline_huge_pages(void* start, size_t size);
 
 class bulk_memory {
  public:

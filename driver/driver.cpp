@@ -86,22 +86,31 @@ namespace {
 // The program's one compressor: static, so a run allocates nothing for it,
 // and zero-filled, so it costs no space in the executable.
 //
-// Where there are huge pages, it sits alone in one aligned huge page's
-// worth of address space, which a sequential run offers for one: a small
-// file's whole compression takes less time than faulting in the
-// compressor's 190 pages one by one would. A parallel run leaves it in
-// small pages: it uses only the block and output parts, and a huge page
-// would cost it 2 MiB of memory for them.
-#if defined(__linux__)
+// Built by GCC for x86-64 Linux, it sits alone in one huge page's worth of
+// address space, which a sequential run offers for a huge page: faulting
+// in the compressor's 190 small pages one by one takes longer than
+// compressing a small file. A parallel run keeps it in small pages, also
+// where the system would give huge ones unasked: it uses only the block
+// and output parts, and a huge page would cost it 2 MiB of memory for
+// them. Alone means in a section of its own (.lbss, which the linker maps
+// after the other zero-filled data, in a segment of its own): among them,
+// its alignment would let the first small variable bring in a huge page
+// of its own wherever the system gives them unasked. (Clang writes a
+// section of that name into the executable itself, 2 MiB of zeros.)
+#if defined(__linux__) && defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 struct alignas(huge_page_bytes) compressor_page {
   deflate_compressor compressor;
   uint8_t unused[huge_page_bytes - sizeof(deflate_compressor)];
 };
 static_assert(sizeof(compressor_page) == huge_page_bytes);
-constinit compressor_page compressor_storage{};
+__attribute__((section(".lbss"))) constinit compressor_page compressor_storage{};
 deflate_compressor& compressor = compressor_storage.compressor;
 void prepare_compressor(const container_settings& settings) {
-  if (compression_threads(settings) < 2) offer_huge_pages(&compressor_storage, sizeof compressor_storage);
+  if (compression_threads(settings) < 2) {
+    offer_huge_pages(&compressor_storage, sizeof compressor_storage);
+  } else {
+    decline_huge_pages(&compressor_storage, sizeof compressor_storage);
+  }
 }
 #else
 constinit deflate_compressor compressor{};
