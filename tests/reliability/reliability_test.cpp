@@ -211,11 +211,13 @@ TEST(SharedTargets, ConcurrentRunsLeaveOneWholeContainer) {
   }
 }
 
-// Under ever larger limits on its address space, a run on eight threads
-// either writes the container one thread writes (on as many threads as the
-// system gives, or on one) or, where memory runs out midway, says so with
-// status 1 and leaves the old target and no temporary file. It never
-// aborts.
+// Under ever larger limits on its address space (from 16 MiB, well above
+// what starting the program takes, through limits where threads are
+// refused or memory runs out midway, to where nothing runs short), a run
+// on eight threads either writes the container one thread writes (on as
+// many threads as the system gives, or on one) or, where memory runs out
+// midway, says so with status 1 and leaves the old target and no temporary
+// file. It never aborts.
 TEST(MemoryLimits, EveryRunIsWholeOrReportedWithTheTargetUntouched) {
   if (PELK_SANITIZED) GTEST_SKIP() << "sanitizer build: the sanitizers reserve more address space than any limit";
   temp_dir dir;
@@ -223,7 +225,7 @@ TEST(MemoryLimits, EveryRunIsWholeOrReportedWithTheTargetUntouched) {
   for (size_t i = 0; source.size() < (3u << 20); ++i) source.push_back(static_cast<uint8_t>("limits "[i % 7] ^ i / 8192 % 5));
   write_file(dir / "src.bin", source);
   const bytes old_target = to_bytes("the old target\n");
-  for (int mib = 8; mib <= 96; mib += 4) {
+  for (int mib = 16; mib <= 96; mib += 4) {
     write_file(dir / "out.plk", old_target);
     const run_result run =
         run_program("/usr/bin/env", {"env", "PELK_THREADS=8", "prlimit", "--as=" + std::to_string(mib << 20),
