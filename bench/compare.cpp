@@ -17,7 +17,8 @@
 // --wall: whole programs as users see them, on every processor the
 // benchmark may use: `libdeflate-gzip -6` against pelk on one thread and on
 // 2, 4 ... up to that number of threads, by wall-clock time, each with its
-// CPU time beside it so that the cost of the threads shows. Beside the
+// CPU time beside it so that the cost of the threads shows. One-thread
+// runs take the processors in turn. Beside the
 // scaling, the ceiling the machine sets it: as many one-thread runs as
 // there are processors, side by side, against one alone. On shared or
 // virtual machines, whose processors slow each other down or differ in
@@ -71,11 +72,17 @@ struct timing {
 std::string threads_env(unsigned threads) { return "PELK_THREADS=" + std::to_string(threads); }
 
 // Starts argv, with standard output going to `out` and `env` added to the
-// environment.
-pid_t start_process(const std::vector<std::string>& args, const std::string& env, const char* out) {
+// environment; on processor `cpu` alone unless it is negative.
+pid_t start_process(const std::vector<std::string>& args, const std::string& env, const char* out, int cpu = -1) {
   std::fflush(stdout);
   const pid_t pid = fork();
   if (pid == 0) {
+    if (cpu >= 0) {
+      cpu_set_t only;
+      CPU_ZERO(&only);
+      CPU_SET(cpu, &only);
+      if (sched_setaffinity(0, sizeof only, &only) != 0) _exit(125);
+    }
     if (std::freopen(out, "w", stdout) == nullptr) _exit(126);
     if (!env.empty()) putenv(const_cast<char*>(env.c_str()));
     std::vector<char*> argv;
@@ -103,9 +110,9 @@ double finish_process(pid_t pid, const std::vector<std::string>& args) {
 // Runs argv to completion, with standard output going to `out` (the null
 // device by default) and `env` added to the environment.
 timing run_process(const std::vector<std::string>& args, const std::string& env = "",
-                   const char* out = "/dev/null") {
+                   const char* out = "/dev/null", int processor = -1) {
   const double start = clock_seconds(CLOCK_MONOTONIC);
-  const double cpu = finish_process(start_process(args, env, out), args);
+  const double cpu = finish_process(start_process(args, env, out, processor), args);
   return {clock_seconds(CLOCK_MONOTONIC) - start, cpu};
 }
 
@@ -193,6 +200,10 @@ void wall_clock(const std::vector<fs::path>& files, int runs, const std::vector<
   CPU_ZERO(&allowed);
   sched_getaffinity(0, sizeof allowed, &allowed);
   const unsigned processors = static_cast<unsigned>(std::max(1, CPU_COUNT(&allowed)));
+  std::vector<int> processor_ids;
+  for (int id = 0; id < CPU_SETSIZE; ++id) {
+    if (CPU_ISSET(id, &allowed)) processor_ids.push_back(id);
+  }
   std::vector<unsigned> counts = {1};
   for (unsigned t = 2; t <= processors; t *= 2) counts.push_back(t);
   if (counts.back() != processors) counts.push_back(processors);
@@ -216,12 +227,18 @@ void wall_clock(const std::vector<fs::path>& files, int runs, const std::vector<
     std::vector<runs_by_count> wall(builds.size(), runs_by_count(counts.size()));
     std::vector<runs_by_count> cpu = wall;
     for (int r = 0; r < runs; ++r) {
-      const timing peer = run_process({"libdeflate-gzip", "-6", "-c", file}, "", (work / "out.gz").c_str());
+      // One-thread runs, libdeflate-gzip's and pelk's, take the processors
+      // in turn: virtual processors can differ in speed by a fifth, and a
+      // child would otherwise run wherever the benchmark happens to sit,
+      // the same one for every run.
+      const int one = processor_ids[static_cast<size_t>(r) % processor_ids.size()];
+      const timing peer = run_process({"libdeflate-gzip", "-6", "-c", file}, "", (work / "out.gz").c_str(), one);
       peer_wall.push_back(peer.wall);
       peer_cpu.push_back(peer.cpu);
       for (size_t b = 0; b < builds.size(); ++b) {
         for (size_t i = 0; i < counts.size(); ++i) {
-          const timing ours = run_process({builds[b].binary, file, target}, threads_env(counts[i]));
+          const timing ours =
+              run_process({builds[b].binary, file, target}, threads_env(counts[i]), "/dev/null", counts[i] == 1 ? one : -1);
           wall[b][i].push_back(ours.wall);
           cpu[b][i].push_back(ours.cpu);
         }
