@@ -139,12 +139,11 @@ void work(parallel_jobs& jobs, match_finder& finder) {
 class parallel_run {
  public:
   parallel_run(deflate_compressor& compressor, int level, input_source input, unsigned threads,
-               uint32_t segment_size, uint64_t expected_size, uint8_t* memory, size_t memory_bytes)
+               uint32_t segment_size, uint64_t expected_size, uint32_t segments, uint8_t* memory, size_t memory_bytes)
       : input_(input),
         in_flight_(threads + 1),
-        jobs_(level, segment_size, std::min<uint32_t>(record_span, segment_size / 2), threads,
-              store_segments(threads, segment_size), memory,
-              memory_bytes - size_t{store_segments(threads, segment_size)} * segment_size, expected_size),
+        jobs_(level, segment_size, std::min<uint32_t>(record_span, segment_size / 2), threads, segments, memory,
+              memory_bytes, expected_size),
         writer_(std::make_unique<stream_writer>(compressor.block, compressor.out, jobs_.store)) {}
 
   // not_started, having read and written nothing, when not one worker
@@ -367,8 +366,8 @@ parallel_outcome deflate_stream_parallel(deflate_compressor& compressor, int lev
   // sequential compressor does the work instead. A finder that has never
   // run is all zeros.
   constexpr size_t finder_bytes = (sizeof(match_finder) + 63) / 64 * 64;
-  const size_t store_bytes = size_t{store_segments(threads, segment_size)} * segment_size;
-  const bulk_memory memory(threads * finder_bytes + store_bytes);
+  const uint32_t segments = store_segments(threads, segment_size);
+  const bulk_memory memory(threads * finder_bytes + size_t{segments} * segment_size);
   if (memory.data() == nullptr) return parallel_outcome::not_started;
   try {
     std::vector<match_finder*> finders;
@@ -376,7 +375,7 @@ parallel_outcome deflate_stream_parallel(deflate_compressor& compressor, int lev
       finders.push_back(reinterpret_cast<match_finder*>(memory.data() + t * finder_bytes));
     }
     start_blocks(compressor.block, ends_blocks_early(level));
-    return parallel_run(compressor, level, input, threads, segment_size, expected_size,
+    return parallel_run(compressor, level, input, threads, segment_size, expected_size, segments,
                         memory.data() + threads * finder_bytes, memory.size() - threads * finder_bytes)
         .run(finders);
   } catch (const std::bad_alloc&) {

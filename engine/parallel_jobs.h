@@ -26,17 +26,17 @@ namespace pelk {
 
 class parallel_jobs {
  public:
-  // `memory` holds max_segments segments for the input store, followed by
-  // spare_bytes for the first chunks. expected_size is the input's size as
-  // far as known (0: unknown); it only shapes the segments.
+  // `memory` holds memory_bytes: max_segments segments for the input store,
+  // and what is left for the first chunks. expected_size is the input's
+  // size as far as known (0: unknown); it only shapes the segments.
   parallel_jobs(int level_, uint32_t segment_size_, uint32_t record_span_, unsigned threads_, uint32_t max_segments,
-                uint8_t* memory, size_t spare_bytes, uint64_t expected_size)
+                uint8_t* memory, size_t memory_bytes, uint64_t expected_size)
       : level(level_),
         segment_size(segment_size_),
         record_span(record_span_),
         threads(threads_),
         store(segment_size_, max_segments, memory),
-        pool(memory + size_t{max_segments} * segment_size_, spare_bytes),
+        pool(memory + size_t{max_segments} * segment_size_, memory_bytes - size_t{max_segments} * segment_size_),
         tail_size_(std::max(segment_size_ / 4 / half_window * half_window, half_window)),
         tail_first_(first_tail_segment(expected_size)) {}
 
