@@ -281,8 +281,6 @@ class parallel_run {
       jobs_.cancel_locked(*job_locked(skipped));
     }
     jobs_.replaying = job->met_job;
-    // Its records have served: only the job that met it read them.
-    std::vector<segment_job::record>().swap(job_locked(jobs_.replaying)->records);
     first_entry_ = job->met_entry;
     entries_seen_ = 0;
     next_chunk_ = 0;
@@ -305,6 +303,14 @@ class parallel_run {
         jobs_.table.pop_front();
         ++jobs_.first_job;
         dispatched_ = std::max(dispatched_, jobs_.first_job);
+      }
+      // The current job's records have served once every job behind it has
+      // gone: the one that met it, and any cancelled one that was still
+      // comparing its parse with them when it was cancelled. No job reads
+      // the records of one behind it.
+      if (jobs_.first_job == jobs_.replaying && !jobs_.table.empty()) {
+        std::vector<segment_job::record>& records = jobs_.table.front()->records;
+        if (records.capacity() != 0) std::vector<segment_job::record>().swap(records);
       }
       for (const auto& live : jobs_.table) {
         if (!live->finished && !live->cancelled.load(std::memory_order_relaxed)) {
