@@ -46,7 +46,9 @@ struct segment_job {
   std::atomic<uint64_t> read_offset{0};
 
   // The rest is guarded by the jobs' mutex, except `records`, which only the
-  // job writes, and only before records_ready is set.
+  // job writes, and only before records_ready is set. Jobs behind it read
+  // them, a cancelled one possibly until it notices, so the writer frees
+  // them only once no job behind this one is left.
 
   // The state at each top over the first record_span bytes, in order.
   struct record {
