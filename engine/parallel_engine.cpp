@@ -228,10 +228,10 @@ class parallel_run {
   bool may_dispatch_locked() {
     uint64_t unfinished = 0, held = 0;
     for (uint64_t index = jobs_.replaying; index < dispatched_; ++index) {
-      const segment_job& job = *job_locked(index);
-      if (job.cancelled.load(std::memory_order_relaxed)) continue;
+      const segment_job* job = job_locked(index);
+      if (job == nullptr || job->cancelled.load(std::memory_order_relaxed)) continue;
       ++held;
-      unfinished += !job.finished;
+      unfinished += !job->finished;
     }
     return unfinished < in_flight_ && held < 2 * in_flight_;
   }
@@ -278,7 +278,7 @@ class parallel_run {
       return true;
     }
     for (uint64_t skipped = jobs_.replaying + 1; skipped < job->met_job; ++skipped) {
-      jobs_.cancel_locked(*job_locked(skipped));
+      if (segment_job* passed = job_locked(skipped)) jobs_.cancel_locked(*passed);
     }
     jobs_.replaying = job->met_job;
     first_entry_ = job->met_entry;
@@ -294,11 +294,11 @@ class parallel_run {
     {
       const std::lock_guard lock(jobs_.mutex);
       while (!jobs_.table.empty() && jobs_.first_job < jobs_.replaying) {
-        segment_job& passed = *jobs_.table.front();
+        segment_job* passed = jobs_.table.front().get();
         const bool queued = jobs_.first_job < dispatched_;
-        if (passed.running || (queued && !passed.finished)) break;
-        for (symbol_chunk* chunk : passed.chunks) {
-          if (chunk != nullptr) jobs_.pool.give_back(chunk);
+        if (passed != nullptr) {
+          if (passed->running || (queued && !passed->finished)) break;
+          give_back_chunks(*passed);
         }
         jobs_.table.pop_front();
         ++jobs_.first_job;
@@ -311,14 +311,42 @@ class parallel_run {
       if (jobs_.first_job == jobs_.replaying && !jobs_.table.empty()) {
         std::vector<segment_job::record>& records = jobs_.table.front()->records;
         if (records.capacity() != 0) std::vector<segment_job::record>().swap(records);
+        drop_cancelled_ahead();
       }
       for (const auto& live : jobs_.table) {
-        if (!live->finished && !live->cancelled.load(std::memory_order_relaxed)) {
+        if (live != nullptr && !live->finished && !live->cancelled.load(std::memory_order_relaxed)) {
           oldest = std::min(oldest, live->read_offset.load(std::memory_order_relaxed));
         }
       }
     }
     jobs_.store.release_below(oldest);
+  }
+
+  // Where parses never meet (runs, short periods), the current job goes
+  // on in the place of every job after it, cancelling each: kept until
+  // the writer passed them, they and their chunks would pile up with the
+  // input's length. So cancelled jobs just past the current one go as
+  // soon as no thread is in them, in order, stopping at the first that
+  // may still be in use. Nothing else can reach them then: no job is
+  // behind the current one; those between are gone or done; and the
+  // current job, the only one left that may hold one as the next to
+  // meet, cancelled it itself and lets go of it without looking at it
+  // again (while it runs, no other thread cancels a job it holds). Lock
+  // held, and no job behind the current one.
+  void drop_cancelled_ahead() {
+    for (size_t slot = 1; slot < jobs_.table.size(); ++slot) {
+      segment_job* job = jobs_.table[slot].get();
+      if (job == nullptr) continue;
+      if (!job->cancelled.load(std::memory_order_relaxed) || job->running || !job->finished) break;
+      give_back_chunks(*job);
+      jobs_.table[slot].reset();
+    }
+  }
+
+  void give_back_chunks(segment_job& job) {
+    for (symbol_chunk* chunk : job.chunks) {
+      if (chunk != nullptr) jobs_.pool.give_back(chunk);
+    }
   }
 
   // Until the current job has more to replay or has finished, or a job
@@ -338,7 +366,9 @@ class parallel_run {
     {
       const std::lock_guard lock(jobs_.mutex);
       jobs_.stopping = true;
-      for (const auto& live : jobs_.table) live->cancelled.store(true, std::memory_order_relaxed);
+      for (const auto& live : jobs_.table) {
+        if (live != nullptr) live->cancelled.store(true, std::memory_order_relaxed);
+      }
       jobs_.changed.notify_all();
     }
     jobs_.store.abort();

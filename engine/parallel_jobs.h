@@ -68,7 +68,9 @@ class parallel_jobs {
   bool out_of_memory = false;  // a worker ran out; under mutex
 
   // Jobs by segment number, from first_job on; under mutex. A job object
-  // stays until the writer has passed it and no thread is in it.
+  // stays until the writer has passed it and no thread is in it, except
+  // that a cancelled job past the one being replayed may go earlier, its
+  // slot left null (see the writer's release).
   std::deque<std::unique_ptr<segment_job>> table;
   uint64_t first_job = 0;
   std::deque<segment_job*> queue;  // waiting for a worker
@@ -77,17 +79,18 @@ class parallel_jobs {
   uint64_t replaying = 0;
 
   // The job for segment `index`, or null when it is not in the table (not
-  // created yet, or already dropped). Call with the lock held.
+  // created yet, or already dropped: a dropped job had been cancelled).
+  // Call with the lock held.
   segment_job* find_locked(uint64_t index) {
     return index >= first_job && index - first_job < table.size() ? table[static_cast<size_t>(index - first_job)].get()
                                                                    : nullptr;
   }
 
-  // The job for segment `index`, waiting until it has been created; null
-  // once stopping. Call with the lock held.
-  segment_job* wait_for_job_locked(std::unique_lock<std::mutex>& lock, uint64_t index) {
+  // Waits until the job for segment `index` has been created; false once
+  // stopping. Call with the lock held.
+  bool wait_for_job_locked(std::unique_lock<std::mutex>& lock, uint64_t index) {
     changed.wait(lock, [&] { return stopping || index < first_job + table.size(); });
-    return stopping ? nullptr : find_locked(index);
+    return !stopping;
   }
 
  private:

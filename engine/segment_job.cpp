@@ -158,8 +158,15 @@ class job_sink {
     for (;;) {
       if (next_ == nullptr) {
         std::unique_lock lock(jobs_.mutex);
-        segment_job* candidate = jobs_.wait_for_job_locked(lock, next_index_);
-        if (candidate == nullptr || job_.cancelled.load(std::memory_order_relaxed)) return false;
+        if (!jobs_.wait_for_job_locked(lock, next_index_) || job_.cancelled.load(std::memory_order_relaxed)) {
+          return false;
+        }
+        segment_job* candidate = jobs_.find_locked(next_index_);
+        if (candidate == nullptr) {
+          // Dropped, and so cancelled: as below.
+          if (!skip_next(top)) return true;
+          continue;
+        }
         // A job that has not started yet would keep this one waiting for a
         // segment's worth of time: this parse goes on in its place instead.
         // One that has started records its state within a few thousand

@@ -241,6 +241,25 @@ TEST(MemoryLimits, EveryRunIsWholeOrReportedWithTheTargetUntouched) {
   }
 }
 
+// Where parses never meet (all zeros here, read from a hole), one job goes
+// on in the place of every job after it; memory must not grow with the
+// length of such input: 16 and 128 MiB on two threads peak alike.
+TEST(MemoryLimits, PeakDoesNotGrowWithInputWhereParsesNeverMeet) {
+  if (PELK_SANITIZED) GTEST_SKIP() << "sanitizer build: the sanitizers' own memory sets its peak";
+  temp_dir dir;
+  long peak_kib[2] = {};
+  for (int i = 0; i < 2; ++i) {
+    const size_t size = size_t{i == 0 ? 16u : 128u} << 20;
+    std::ofstream(dir / "zeros.bin").close();
+    fs::resize_file(dir / "zeros.bin", size);
+    const run_result run = run_guarded({"zeros.bin", "out.plk"}, dir.path(), "", "", "", "2");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(verify_container(read_file(dir / "out.plk"), bytes(size, 0), "zeros.bin"), "") << size;
+    peak_kib[i] = run.peak_kib;
+  }
+  EXPECT_LT(peak_kib[1] - peak_kib[0], 1024) << peak_kib[0] << " KiB, then " << peak_kib[1] << " KiB";
+}
+
 const bytes payload = to_bytes("hostile names must not change a single byte\n");
 
 // Odd but legal names compress normally; the stored name is the raw tail.

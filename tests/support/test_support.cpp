@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <libdeflate.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -102,8 +103,10 @@ run_result run_program(const std::string& program, const std::vector<std::string
     }
   }
   int wait_status = 0;
-  waitpid(pid, &wait_status, 0);
+  rusage usage{};
+  wait4(pid, &wait_status, 0, &usage);
   result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+  result.peak_kib = usage.ru_maxrss;
   return result;
 }
 

@@ -41,6 +41,7 @@ struct run_result {
   int status = -1;  // exit status, or -1 when the process did not exit normally
   std::string out;
   std::string err;
+  long peak_kib = 0;  // the process's largest resident set
 };
 
 // Runs a program with the given arguments (argv[0] is the program path) in
