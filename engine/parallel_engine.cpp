@@ -287,8 +287,9 @@ class parallel_run {
     return true;
   }
 
-  // Drops the jobs the writer has passed, once no thread is in them, and
-  // gives back the input no one needs any more.
+  // Drops the jobs the writer has passed, and the cancelled ones just ahead
+  // of the current job, once no thread is in them; and gives back the
+  // input no one needs any more.
   void release() {
     uint64_t oldest = writer_->oldest_needed();
     {
