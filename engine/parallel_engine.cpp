@@ -198,15 +198,15 @@ class parallel_run {
     jobs_.store.read_segment(input_);
     const uint64_t size_read = jobs_.store.size_read();
     const std::lock_guard lock(jobs_.mutex);
-    for (; jobs_.segment_start(created_) < size_read; ++created_) {
+    for (; jobs_.segment_start(jobs_.created) < size_read; ++jobs_.created) {
       auto job = std::make_unique<segment_job>();
-      job->index = created_;
-      job->start = jobs_.segment_start(created_);
+      job->index = jobs_.created;
+      job->start = jobs_.segment_start(jobs_.created);
       job->read_offset = window_base(job->start);
-      job->exact = created_ == 0;
+      job->exact = jobs_.created == 0;
       // Here rather than on the job's thread: memory a worker thread
       // allocates stays in that thread's own arena once freed.
-      if (created_ != 0) job->records.reserve(jobs_.record_span);
+      if (jobs_.created != 0) job->records.reserve(jobs_.record_span);
       jobs_.table.push_back(std::move(job));
     }
     jobs_.changed.notify_all();
@@ -219,7 +219,9 @@ class parallel_run {
   // of others still needs the jobs after them.
   void dispatch() {
     const std::lock_guard lock(jobs_.mutex);
-    while (dispatched_ < created_ && may_dispatch_locked()) {
+    while (dispatched_ < jobs_.created && may_dispatch_locked()) {
+      // Every job not yet queued is still in the table: only finished ones
+      // are dropped ahead, and release() skips those it passed.
       jobs_.queue.push_back(job_locked(dispatched_++));
       jobs_.changed.notify_all();
     }
@@ -227,9 +229,9 @@ class parallel_run {
 
   bool may_dispatch_locked() {
     uint64_t unfinished = 0, held = 0;
-    for (uint64_t index = jobs_.replaying; index < dispatched_; ++index) {
-      const segment_job* job = job_locked(index);
-      if (job == nullptr || job->cancelled.load(std::memory_order_relaxed)) continue;
+    for (const auto& job : jobs_.table) {
+      if (job->index < jobs_.replaying || job->index >= dispatched_) continue;
+      if (job->cancelled.load(std::memory_order_relaxed)) continue;
       ++held;
       unfinished += !job->finished;
     }
@@ -263,7 +265,7 @@ class parallel_run {
     segment_job* job = job_locked(jobs_.replaying);
     if (job == nullptr) {
       // No job at all: the input is empty.
-      done_ = created_ == 0 && jobs_.store.ended();
+      done_ = jobs_.created == 0 && jobs_.store.ended();
       return done_;
     }
     if (jobs_.out_of_memory) {
@@ -294,28 +296,26 @@ class parallel_run {
     uint64_t oldest = writer_->oldest_needed();
     {
       const std::lock_guard lock(jobs_.mutex);
-      while (!jobs_.table.empty() && jobs_.first_job < jobs_.replaying) {
-        segment_job* passed = jobs_.table.front().get();
-        const bool queued = jobs_.first_job < dispatched_;
-        if (passed != nullptr) {
-          if (passed->running || (queued && !passed->finished)) break;
-          give_back_chunks(*passed);
-        }
+      while (!jobs_.table.empty() && jobs_.table.front()->index < jobs_.replaying) {
+        segment_job& passed = *jobs_.table.front();
+        const bool queued = passed.index < dispatched_;
+        if (passed.running || (queued && !passed.finished)) break;
+        give_back_chunks(passed);
+        // One never queued never will be.
+        dispatched_ = std::max(dispatched_, passed.index + 1);
         jobs_.table.pop_front();
-        ++jobs_.first_job;
-        dispatched_ = std::max(dispatched_, jobs_.first_job);
       }
       // The current job's records have served once every job behind it has
       // gone: the one that met it, and any cancelled one that was still
       // comparing its parse with them when it was cancelled. No job reads
       // the records of one behind it.
-      if (jobs_.first_job == jobs_.replaying && !jobs_.table.empty()) {
+      if (!jobs_.table.empty() && jobs_.table.front()->index == jobs_.replaying) {
         std::vector<segment_job::record>& records = jobs_.table.front()->records;
         if (records.capacity() != 0) std::vector<segment_job::record>().swap(records);
         drop_cancelled_ahead();
       }
       for (const auto& live : jobs_.table) {
-        if (live != nullptr && !live->finished && !live->cancelled.load(std::memory_order_relaxed)) {
+        if (!live->finished && !live->cancelled.load(std::memory_order_relaxed)) {
           oldest = std::min(oldest, live->read_offset.load(std::memory_order_relaxed));
         }
       }
@@ -335,12 +335,11 @@ class parallel_run {
   // again (while it runs, no other thread cancels a job it holds). Lock
   // held, and no job behind the current one.
   void drop_cancelled_ahead() {
-    for (size_t slot = 1; slot < jobs_.table.size(); ++slot) {
-      segment_job* job = jobs_.table[slot].get();
-      if (job == nullptr) continue;
-      if (!job->cancelled.load(std::memory_order_relaxed) || job->running || !job->finished) break;
-      give_back_chunks(*job);
-      jobs_.table[slot].reset();
+    while (jobs_.table.size() > 1) {
+      segment_job& job = *jobs_.table[1];
+      if (!job.cancelled.load(std::memory_order_relaxed) || job.running || !job.finished) break;
+      give_back_chunks(job);
+      jobs_.table.erase(jobs_.table.begin() + 1);
     }
   }
 
@@ -359,7 +358,7 @@ class parallel_run {
     jobs_.changed.wait(lock, [&] {
       const segment_job* job = job_locked(jobs_.replaying);
       return job == nullptr || job->chunks.size() > next_chunk_ || job->finished || jobs_.out_of_memory ||
-             (dispatched_ < created_ && may_dispatch_locked());
+             (dispatched_ < jobs_.created && may_dispatch_locked());
     });
   }
 
@@ -367,9 +366,7 @@ class parallel_run {
     {
       const std::lock_guard lock(jobs_.mutex);
       jobs_.stopping = true;
-      for (const auto& live : jobs_.table) {
-        if (live != nullptr) live->cancelled.store(true, std::memory_order_relaxed);
-      }
+      for (const auto& live : jobs_.table) live->cancelled.store(true, std::memory_order_relaxed);
       jobs_.changed.notify_all();
     }
     jobs_.store.abort();
@@ -380,7 +377,6 @@ class parallel_run {
   parallel_jobs jobs_;
   std::unique_ptr<stream_writer> writer_;
   bool done_ = false;
-  uint64_t created_ = 0;      // jobs created: one per segment the input reaches
   uint64_t dispatched_ = 0;   // jobs queued for the workers
   uint32_t first_entry_ = 0;  // its entries before this one are not true
   uint32_t entries_seen_ = 0;

@@ -67,29 +67,30 @@ class parallel_jobs {
   bool stopping = false;       // under mutex
   bool out_of_memory = false;  // a worker ran out; under mutex
 
-  // Jobs by segment number, from first_job on; under mutex. A job object
-  // stays until the writer has passed it and no thread is in it, except
-  // that a cancelled job past the one being replayed may go earlier, its
-  // slot left null (see the writer's release).
+  // Jobs in segment order; under mutex. A job stays from its creation
+  // until the writer has passed it and no thread is in it; a cancelled job
+  // just past the one being replayed may go sooner (see the writer's
+  // release), leaving a gap in the numbers.
   std::deque<std::unique_ptr<segment_job>> table;
-  uint64_t first_job = 0;
+  uint64_t created = 0;  // jobs created, one per segment the input reaches; under mutex
   std::deque<segment_job*> queue;  // waiting for a worker
   // The job whose symbols the writer replays; under mutex. Only its chunks
   // are worth waking the writer for.
   uint64_t replaying = 0;
 
   // The job for segment `index`, or null when it is not in the table (not
-  // created yet, or already dropped: a dropped job had been cancelled).
-  // Call with the lock held.
+  // created yet, or already dropped: a dropped job had been cancelled or
+  // passed). Call with the lock held.
   segment_job* find_locked(uint64_t index) {
-    return index >= first_job && index - first_job < table.size() ? table[static_cast<size_t>(index - first_job)].get()
-                                                                   : nullptr;
+    const auto at = std::lower_bound(table.begin(), table.end(), index,
+                                     [](const std::unique_ptr<segment_job>& job, uint64_t i) { return job->index < i; });
+    return at != table.end() && (*at)->index == index ? at->get() : nullptr;
   }
 
   // Waits until the job for segment `index` has been created; false once
   // stopping. Call with the lock held.
   bool wait_for_job_locked(std::unique_lock<std::mutex>& lock, uint64_t index) {
-    changed.wait(lock, [&] { return stopping || index < first_job + table.size(); });
+    changed.wait(lock, [&] { return stopping || index < created; });
     return !stopping;
   }
 
