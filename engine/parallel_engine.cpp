@@ -235,7 +235,12 @@ class parallel_run {
       ++held;
       unfinished += !job->finished;
     }
-    return unfinished < in_flight_ && held < 2 * in_flight_;
+    // Where parses keep failing to meet, one job beside the parse that goes
+    // on in their place is enough to find where they meet again; more
+    // would only take processors from that parse (and the writer) to parse
+    // in vain.
+    const uint64_t most_unfinished = jobs_.unmet_in_a_row >= 2 ? 2 : in_flight_;
+    return unfinished < most_unfinished && held < 2 * in_flight_;
   }
 
   // Replays the current job's chunks that have come since the last look.

@@ -74,6 +74,10 @@ class parallel_jobs {
   std::deque<std::unique_ptr<segment_job>> table;
   uint64_t created = 0;  // jobs created, one per segment the input reaches; under mutex
   std::deque<segment_job*> queue;  // waiting for a worker
+  // Jobs in a row whose parses the one before went past without meeting;
+  // under mutex. Where that happens (runs, short periods), parses tend
+  // never to meet, and the jobs ahead are parsed in vain.
+  unsigned unmet_in_a_row = 0;
   // The job whose symbols the writer replays; under mutex. Only its chunks
   // are worth waking the writer for.
   uint64_t replaying = 0;

@@ -195,6 +195,7 @@ class job_sink {
           if (!next_->cancelled.load(std::memory_order_relaxed)) {
             met_ = next_;
             met_entry_ = records[next_record_].entries;
+            jobs_.unmet_in_a_row = 0;
             return false;
           }
         }
@@ -205,6 +206,7 @@ class job_sink {
         const std::lock_guard lock(jobs_.mutex);
         if (job_.cancelled.load(std::memory_order_relaxed)) return false;
         jobs_.cancel_locked(*next_);
+        ++jobs_.unmet_in_a_row;
       }
       if (!skip_next(top)) return true;
     }
