@@ -334,11 +334,13 @@ class parallel_run {
   // input's length. So cancelled jobs just past the current one go as
   // soon as no thread is in them, in order, stopping at the first that
   // may still be in use. Nothing else can reach them then: no job is
-  // behind the current one; those between are gone or done; and the
-  // current job, the only one left that may hold one as the next to
-  // meet, cancelled it itself and lets go of it without looking at it
-  // again (while it runs, no other thread cancels a job it holds). Lock
-  // held, and no job behind the current one.
+  // behind the current one; those between are gone; and the current job,
+  // the only one left that may hold one as the next to meet, holds only
+  // a job that was not cancelled when it took it, and once it cancels
+  // that job itself it lets go of it without looking at it again (no
+  // other thread cancels a job the current one holds). A job it finds
+  // cancelled, or gone, it skips under the lock it looked it up with.
+  // Lock held, and no job behind the current one.
   void drop_cancelled_ahead() {
     while (jobs_.table.size() > 1) {
       segment_job& job = *jobs_.table[1];

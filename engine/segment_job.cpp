@@ -208,6 +208,8 @@ class job_sink {
         jobs_.cancel_locked(*next_);
         ++jobs_.unmet_in_a_row;
       }
+      // Once cancelled and the lock let go, next_ may be dropped at any
+      // moment: skip_next forgets it without looking at it.
       if (!skip_next(top)) return true;
     }
   }
