@@ -161,23 +161,22 @@ class job_sink {
         if (!jobs_.wait_for_job_locked(lock, next_index_) || job_.cancelled.load(std::memory_order_relaxed)) {
           return false;
         }
+        // Null: dropped, which only a cancelled job is.
         segment_job* candidate = jobs_.find_locked(next_index_);
-        if (candidate == nullptr) {
-          // Dropped, and so cancelled: as below.
-          if (!skip_next(top)) return true;
-          continue;
+        if (candidate != nullptr) {
+          // A job that has not started yet would keep this one waiting for
+          // a segment's worth of time: this parse goes on in its place
+          // instead. One that has started records its state within a few
+          // thousand bytes.
+          if (!candidate->records_ready && !candidate->running) jobs_.cancel_locked(*candidate);
+          jobs_.changed.wait(lock, [&] {
+            return jobs_.stopping || candidate->records_ready ||
+                   candidate->cancelled.load(std::memory_order_relaxed) ||
+                   job_.cancelled.load(std::memory_order_relaxed);
+          });
+          if (jobs_.stopping || job_.cancelled.load(std::memory_order_relaxed)) return false;
         }
-        // A job that has not started yet would keep this one waiting for a
-        // segment's worth of time: this parse goes on in its place instead.
-        // One that has started records its state within a few thousand
-        // bytes.
-        if (!candidate->records_ready && !candidate->running) jobs_.cancel_locked(*candidate);
-        jobs_.changed.wait(lock, [&] {
-          return jobs_.stopping || candidate->records_ready || candidate->cancelled.load(std::memory_order_relaxed) ||
-                 job_.cancelled.load(std::memory_order_relaxed);
-        });
-        if (jobs_.stopping || job_.cancelled.load(std::memory_order_relaxed)) return false;
-        if (candidate->cancelled.load(std::memory_order_relaxed)) {
+        if (candidate == nullptr || candidate->cancelled.load(std::memory_order_relaxed)) {
           // Its parse may have stopped anywhere: never the one to meet.
           if (!skip_next(top)) return true;
           continue;
