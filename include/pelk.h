@@ -92,7 +92,7 @@ typedef struct pelk_options {
 /*
  * The largest container pelk_compress can produce for a source of
  * source_size bytes with a stored name of name_length bytes (pass 0 when no
- * name is stored).
+ * name is stored); SIZE_MAX when that does not fit in a size_t.
  */
 PELK_API size_t pelk_compress_bound(size_t source_size, size_t name_length);
 

@@ -62,10 +62,13 @@ size_t pelk_compress_bound(size_t source_size, size_t name_length) {
   // a byte (a literal of 144-255; every match costs less per byte), plus 10
   // bits of block header and end code. Blocks before the last hold at least
   // 4096 symbols, so there are at most source_size / 4096 + 2 of them.
-  const size_t header = sized_header_bytes + (name_length != 0 ? name_length + 1 : 0);
-  const size_t stream = source_size + (source_size >> 3) + (source_size >> 10) + 16;
-  const size_t total = header + stream + trailer_bytes;
-  return total < source_size ? SIZE_MAX : total;  // wrapped: no buffer is that large
+  // Every sum saturates: no buffer is SIZE_MAX bytes long, so a caller
+  // sizing one by the bound fails to allocate it, where a wrapped sum would
+  // hand it a small size that looks like an answer.
+  const auto add = [](size_t a, size_t b) { return a > SIZE_MAX - b ? SIZE_MAX : a + b; };
+  const size_t header = add(sized_header_bytes, name_length != 0 ? add(name_length, 1) : 0);
+  const size_t stream = add(add(add(source_size, source_size >> 3), source_size >> 10), 16);
+  return add(add(header, stream), trailer_bytes);
 }
 
 int pelk_compress(const void* source, size_t source_size, const char* stored_name, uint32_t stamp, void* out,

@@ -350,5 +350,29 @@ TEST(LibraryCompressBound, HoldsForIncompressibleBytes) {
   }
 }
 
+// Near the top of size_t the bound wrapped to a small number (32 for a name
+// of SIZE_MAX bytes), which a caller would take as the size to allocate. It
+// must never be below the source and the name together, whichever of them
+// is huge, and never fall as either grows: it saturates at SIZE_MAX.
+TEST(LibraryCompressBound, SaturatesInsteadOfWrapping) {
+  const size_t near_top[] = {0, 100, SIZE_MAX / 9 * 8, SIZE_MAX / 2, SIZE_MAX - 40, SIZE_MAX - 1, SIZE_MAX};
+  for (const size_t source_size : near_top) {
+    for (const size_t name_length : near_top) {
+      SCOPED_TRACE(std::to_string(source_size) + " + " + std::to_string(name_length));
+      const size_t bound = pelk_compress_bound(source_size, name_length);
+      EXPECT_GE(bound, source_size > SIZE_MAX - name_length ? SIZE_MAX : source_size + name_length);
+      for (const size_t larger : near_top) {
+        if (larger >= source_size) {
+          EXPECT_GE(pelk_compress_bound(larger, name_length), bound) << larger;
+        }
+        if (larger >= name_length) {
+          EXPECT_GE(pelk_compress_bound(source_size, larger), bound) << larger;
+        }
+      }
+    }
+  }
+  EXPECT_EQ(pelk_compress_bound(0, SIZE_MAX), SIZE_MAX);
+}
+
 }  // namespace
 }  // namespace pelk::test
