@@ -18,9 +18,13 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <cstdio>  // renameat2
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/syscall.h>
+#endif
 
 #include "common/file_system.h"
 
@@ -96,6 +100,23 @@ class signals_held {
   sigset_t previous_;
 };
 
+// Renames `from` to `to` unless `to` exists (EEXIST then); EINVAL or ENOSYS
+// where the system or the file system cannot rename so.
+int rename_if_absent(const std::string& from, const std::string& to) {
+#if defined(__linux__) && defined(RENAME_NOREPLACE)
+  return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0 ? 0 : errno;
+#elif defined(__linux__) && defined(SYS_renameat2)
+  // A C library without the wrapper (glibc before 2.28); the flag's value
+  // is the kernel's.
+  constexpr unsigned no_replace = 1;
+  return ::syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), no_replace) == 0 ? 0 : errno;
+#else
+  static_cast<void>(from);
+  static_cast<void>(to);
+  return ENOSYS;
+#endif
+}
+
 int close_checked(temporary_file& file) {
   const int error = close_file(file.fd);
   file.fd = -1;
@@ -131,15 +152,22 @@ int commit_temporary(temporary_file& file) {
 int commit_temporary_if_absent(temporary_file& file) {
   int error = close_checked(file);
   if (error == 0 && ::link(file.temp_path.c_str(), file.final_path.c_str()) != 0) {
-    struct stat existing;
-    if (errno == EEXIST || ::lstat(file.final_path.c_str(), &existing) == 0) {
-      error = EEXIST;
-    } else if (::rename(file.temp_path.c_str(), file.final_path.c_str()) == 0) {
-      // A file system without hard links, and the name was free.
+    // A file system without hard links: a rename that refuses to replace
+    // claims the name as atomically as the link would have; only where
+    // there is none is the name checked and then renamed over, which a
+    // file created in between would lose to.
+    error = errno == EEXIST ? EEXIST : rename_if_absent(file.temp_path, file.final_path);
+    if (error == EINVAL || error == ENOSYS) {
+      struct stat existing;
+      if (::lstat(file.final_path.c_str(), &existing) == 0) {
+        error = EEXIST;
+      } else {
+        error = ::rename(file.temp_path.c_str(), file.final_path.c_str()) == 0 ? 0 : errno;
+      }
+    }
+    if (error == 0) {
       pending = 0;
       return 0;
-    } else {
-      error = errno;
     }
   }
   // Linked or not, the temporary name goes; a linked file stays under its

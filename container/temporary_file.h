@@ -38,9 +38,13 @@ int create_temporary(const std::string& final_path, const char* program, tempora
 int commit_temporary(temporary_file& file);
 
 // Closes the finished file and gives it the final name only if that name is
-// free, even when a file appears under it meanwhile (link, not a check and
-// a rename). Returns 0, EEXIST when the name is taken, or another errno; on
-// failure the temporary file is removed.
+// free, even when a file appears under it meanwhile: a hard link, or on a
+// file system without them a rename that refuses to replace (renameat2
+// with RENAME_NOREPLACE on Linux, MoveFileExW without
+// MOVEFILE_REPLACE_EXISTING on Windows), never a check and then a rename,
+// except where the system has no such rename. Returns 0, EEXIST when the
+// name is taken, or another errno; on failure the temporary file is
+// removed.
 int commit_temporary_if_absent(temporary_file& file);
 
 // Closes and removes the temporary file.

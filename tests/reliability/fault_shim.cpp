@@ -1,6 +1,7 @@
-// Test-only shared library, preloaded into a real pelk process: it makes read
-// and write misbehave on the run's own files (descriptors 3 and up; the
-// standard streams pass through) as PELK_FAULT says, and logs each such call
+// Test-only shared library, preloaded into a real pelk or unpelk process: it
+// makes read and write misbehave on the run's own files (descriptors 3 and
+// up; the standard streams pass through), and the calls that give a file
+// its name, as PELK_FAULT says, and logs each read and write on those files
 // to PELK_FAULT_LOG as "r|w <count asked> <result>".
 //
 //   read-fail N E, write-fail N E  the Nth read or write fails with errno E;
@@ -10,8 +11,14 @@
 //   grow N, shrink N               N more bytes appear at the end of the
 //                                  input; the input ends after N bytes
 //   signal N S                     the Nth read raises signal S first
+//   no-hard-links N E              link() fails with EPERM, as on a file
+//                                  system without hard links; with N = 1 a
+//                                  file appears under the new name just
+//                                  before a rename moves anything there;
+//                                  with E renameat2() fails with errno E
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,6 +32,8 @@ namespace {
 
 ssize_t (*real_read)(int, void*, size_t);
 ssize_t (*real_write)(int, const void*, size_t);
+int (*real_rename)(const char*, const char*);
+int (*real_renameat2)(int, const char*, int, const char*, unsigned);
 char kind[16];
 long n, calls, reads, writes, delivered, grown;
 int error, log_fd = -1;
@@ -32,6 +41,8 @@ int error, log_fd = -1;
 __attribute__((constructor)) void load_plan() {
   real_read = reinterpret_cast<decltype(real_read)>(dlsym(RTLD_NEXT, "read"));
   real_write = reinterpret_cast<decltype(real_write)>(dlsym(RTLD_NEXT, "write"));
+  real_rename = reinterpret_cast<decltype(real_rename)>(dlsym(RTLD_NEXT, "rename"));
+  real_renameat2 = reinterpret_cast<decltype(real_renameat2)>(dlsym(RTLD_NEXT, "renameat2"));
   if (const char* plan = std::getenv("PELK_FAULT")) std::sscanf(plan, "%15s %ld %d", kind, &n, &error);
   if (const char* log = std::getenv("PELK_FAULT_LOG")) log_fd = open(log, O_WRONLY | O_CREAT | O_APPEND, 0600);
 }
@@ -69,4 +80,42 @@ extern "C" ssize_t write(int fd, const void* buffer, size_t count) {
   if (interrupted()) return logged('w', count, -1, EINTR);
   if (is("write-fail") && ++writes == n) return logged('w', count, error == 0 ? 0 : -1, error);
   return logged('w', count, real_write(fd, buffer, is("write-max") ? std::min<size_t>(count, n) : count));
+}
+
+namespace {
+
+// Another process creating the name between a check and a rename.
+void appear(const char* name) {
+  if (!is("no-hard-links") || n != 1) return;
+  const int fd = open(name, O_WRONLY | O_CREAT | O_EXCL, 0600);
+  if (fd < 0) return;
+  static const char text[] = "appeared meanwhile\n";
+  real_write(fd, text, sizeof text - 1);
+  close(fd);
+}
+
+}  // namespace
+
+extern "C" int link(const char* from, const char* to) noexcept {
+  if (is("no-hard-links")) {
+    errno = EPERM;
+    return -1;
+  }
+  using link_function = int (*)(const char*, const char*);
+  static const auto real_link = reinterpret_cast<link_function>(dlsym(RTLD_NEXT, "link"));
+  return real_link(from, to);
+}
+
+extern "C" int rename(const char* from, const char* to) noexcept {
+  appear(to);
+  return real_rename(from, to);
+}
+
+extern "C" int renameat2(int from_dir, const char* from, int to_dir, const char* to, unsigned flags) noexcept {
+  if (is("no-hard-links") && error != 0) {
+    errno = error;
+    return -1;
+  }
+  appear(to);
+  return real_renameat2(from_dir, from, to_dir, to, flags);
 }

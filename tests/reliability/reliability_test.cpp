@@ -38,6 +38,14 @@ run_result run_guarded(const std::vector<std::string>& args, const fs::path& dir
   return run_program("/usr/bin/timeout", argv, dir);
 }
 
+// unpelk under the shim, as run_guarded runs pelk.
+run_result run_unpelk_guarded(const std::vector<std::string>& args, const fs::path& dir, const std::string& fault) {
+  std::vector<std::string> argv = {"timeout", "60", "env", "LD_PRELOAD=" PELK_PRELOAD, "PELK_FAULT=" + fault,
+                                   PELK_UNPELK_PATH};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return run_program("/usr/bin/timeout", argv, dir);
+}
+
 struct call {
   char op;  // 'r' or 'w'
   size_t asked;
@@ -374,6 +382,28 @@ TEST(HostileFiles, LinkedTargetsAreReplacedNotFollowed) {
     }
     EXPECT_EQ(sorted_entries(dir.path()).size(), 3u) << planted;  // x.txt, victim.txt, out.plk
   }
+}
+
+// Where the temporary file cannot be hard-linked into place (the shim's
+// link() fails with EPERM), unpelk without -f checked that the name was
+// free and then renamed over it, replacing a file that appeared in between
+// (the shim creates it just before the rename). Only where the system
+// cannot rename without replacing (renameat2 failing with EINVAL) is that
+// the way, and the restore still succeeds there.
+TEST(HostileFiles, RestoreWithoutHardLinksKeepsAFileThatAppearsMeanwhile) {
+  temp_dir dir;
+  write_file(dir / "x.plk", compress_with_pelk(payload, "x.txt"));
+  const run_result run = run_unpelk_guarded({"x.plk", "new.txt"}, dir.path(), "no-hard-links 1 0");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "unpelk: new.txt: already exists (use -f to overwrite)\n");
+  EXPECT_EQ(read_file(dir / "new.txt"), to_bytes("appeared meanwhile\n"));
+  EXPECT_EQ(sorted_entries(dir.path()), (std::vector<std::string>{"new.txt", "x.plk"}));
+
+  const run_result fallback =
+      run_unpelk_guarded({"x.plk", "other.txt"}, dir.path(), "no-hard-links 0 " + std::to_string(EINVAL));
+  EXPECT_EQ(fallback.status, 0) << fallback.err;
+  EXPECT_EQ(read_file(dir / "other.txt"), payload);
+  EXPECT_EQ(sorted_entries(dir.path()), (std::vector<std::string>{"new.txt", "other.txt", "x.plk"}));
 }
 
 // No invalid access, no uninitialised value deciding anything, no definite
