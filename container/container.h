@@ -44,7 +44,9 @@ struct container_output {
 struct container_result {
   uint64_t bytes_read;  // source bytes compressed
   int read_error;       // nonzero: a read failed with this error; the container covers the bytes before it
-  int write_error;      // nonzero: the output failed with this error; what it holds is incomplete
+  // nonzero: the output failed with this error, in a write or in taking
+  // back the size field; what it holds is incomplete or wrong
+  int write_error;
   // Memory ran out midway through a parallel compression: the container is
   // incomplete.
   bool out_of_memory;

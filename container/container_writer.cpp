@@ -90,7 +90,9 @@ container_result write_container(deflate_compressor& compressor, input_source so
   // The source changed size while it was read: the size field takes what
   // was read, so the container stays true to itself. Still in the buffer it
   // is set there; otherwise it is written back where it stands, which a
-  // pipe or a device cannot take.
+  // pipe or a device cannot take (no overwrite). An output that can take
+  // it back and then fails to is a failed output like any other: the
+  // container it holds would claim a size it does not have.
   container_result result{input.bytes_read, input.read_error, 0, outcome == parallel_outcome::out_of_memory, true};
   const bool size_changed = input.bytes_read != settings.source_size;
   const bool header_written = out.bytes_flushed > 0;
@@ -98,11 +100,14 @@ container_result write_container(deflate_compressor& compressor, input_source so
   store_le32(field, static_cast<uint32_t>(input.bytes_read));
   if (size_changed && !header_written) std::memcpy(out.buffer + fixed_header_bytes, field, sizeof field);
   flush_output(out);
-  if (size_changed && header_written) {
-    result.size_field_true = output.overwrite != nullptr && out.error == 0 &&
-                             output.overwrite(output.sink.context, fixed_header_bytes, field, sizeof field) == 0;
-  }
   result.write_error = out.error;
+  if (size_changed && header_written) {
+    result.size_field_true = false;
+    if (output.overwrite != nullptr && result.write_error == 0) {
+      result.write_error = output.overwrite(output.sink.context, fixed_header_bytes, field, sizeof field);
+      result.size_field_true = result.write_error == 0;
+    }
+  }
   return result;
 }
 

@@ -251,8 +251,10 @@ int compress_file(const char* source, const char* target) {
   settings.progress_context = &progress;
   settings.threads = *threads;
   prepare_compressor(settings);
-  const container_result result = write_container(
-      compressor, {read_descriptor, &input.fd}, {{write_descriptor, &output.fd}, overwrite_descriptor}, settings);
+  // A device or a FIFO cannot take back the size field of a source that
+  // changed as it was read; the report below then says why it is wrong.
+  const container_output sink{{write_descriptor, &output.fd}, output.direct ? nullptr : overwrite_descriptor};
+  const container_result result = write_container(compressor, {read_descriptor, &input.fd}, sink, settings);
   progress.finish();
   // A read error comes first: the writes after it only finished what it cut short.
   if (result.read_error != 0) report_system_error(result.read_error);

@@ -8,8 +8,9 @@
 //                                  a write with E = 0 returns 0 instead
 //   read-max N, write-max N        every read or write moves at most N bytes
 //   eintr N                        every Nth call fails with EINTR
-//   grow N, shrink N               N more bytes appear at the end of the
-//                                  input; the input ends after N bytes
+//   grow N, shrink N [E]           N more bytes appear at the end of the
+//                                  input; the input ends after N bytes, and
+//                                  with E every pwrite fails with errno E
 //   signal N S                     the Nth read raises signal S first
 //   no-hard-links N E              link() fails with EPERM, as on a file
 //                                  system without hard links; with N = 1 a
@@ -80,6 +81,30 @@ extern "C" ssize_t write(int fd, const void* buffer, size_t count) {
   if (interrupted()) return logged('w', count, -1, EINTR);
   if (is("write-fail") && ++writes == n) return logged('w', count, error == 0 ? 0 : -1, error);
   return logged('w', count, real_write(fd, buffer, is("write-max") ? std::min<size_t>(count, n) : count));
+}
+
+// The size field written back where it stands, under either of the names
+// the C library gives the call.
+namespace {
+
+bool pwrite_fails(int fd) {
+  if (!ours(fd) || !is("shrink") || error == 0) return false;
+  errno = error;
+  return true;
+}
+
+}  // namespace
+
+extern "C" ssize_t pwrite(int fd, const void* buffer, size_t count, off_t offset) {
+  using pwrite_function = ssize_t (*)(int, const void*, size_t, off_t);
+  static const auto real_pwrite = reinterpret_cast<pwrite_function>(dlsym(RTLD_NEXT, "pwrite"));
+  return pwrite_fails(fd) ? -1 : real_pwrite(fd, buffer, count, offset);
+}
+
+extern "C" ssize_t pwrite64(int fd, const void* buffer, size_t count, off64_t offset) {
+  using pwrite_function = ssize_t (*)(int, const void*, size_t, off64_t);
+  static const auto real_pwrite64 = reinterpret_cast<pwrite_function>(dlsym(RTLD_NEXT, "pwrite64"));
+  return pwrite_fails(fd) ? -1 : real_pwrite64(fd, buffer, count, offset);
 }
 
 namespace {

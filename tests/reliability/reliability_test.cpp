@@ -178,6 +178,21 @@ TEST_P(IoFaults, SourceChangingUnderTheRunIsReportedWithASoundContainer) {
   EXPECT_EQ(run_program(PELK_UNPELK_PATH, {"unpelk", "-t", "cpu.plk"}, dir.path()).status, 0);
 }
 
+// The source shrinks, and the size field, already written, cannot be taken
+// back (EIO from the positioned write): the temporary container, whose
+// size field is wrong, replaced the old target under a report that only
+// said the file changed. It is a write error like any other.
+TEST_P(IoFaults, SizeFieldThatCannotBeWrittenBackIsAWriteError) {
+  const auto files = sorted_entries(dir.path());
+  const std::string fault = "shrink 100000 " + std::to_string(EIO);
+  const run_result run = guarded_run(fault);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, announced("src.bin"));
+  EXPECT_EQ(run.err, "\npelk: " + std::string(std::strerror(EIO)) + "\n");
+  EXPECT_EQ(read_file(dir / "out.plk"), baseline);
+  EXPECT_EQ(sorted_entries(dir.path()), files);
+}
+
 // A run ended by any signal whose default action ends the process removes
 // its temporary file and leaves the old target as it was; one ignored from
 // the start (nohup) stays ignored.
