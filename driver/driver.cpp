@@ -28,6 +28,7 @@
 #include "common/bulk_memory.h"
 #include "common/file_io.h"
 #include "common/file_system.h"
+#include "common/printable_text.h"
 #include "common/progress_line.h"
 #include "container/stamp.h"
 #include "container/temporary_file.h"
@@ -69,17 +70,18 @@ namespace {
   std::exit(1);
 }
 
+[[noreturn]] void report_line(const std::string& text) {
+  std::fprintf(stderr, "\n%s: %s\n", program_name, text.c_str());
+  end_in_failure();
+}
+
 }  // namespace
 
-void report_file_error(const char* file, const char* reason) {
-  std::fprintf(stderr, "\n%s: %s: %s\n", program_name, file, reason);
-  end_in_failure();
-}
+// The name is escaped as unpelk escapes it: it may come from a glob or a
+// script and hold bytes a terminal would act on.
+void report_file_error(const char* file, const char* reason) { report_line(printable(file) + ": " + reason); }
 
-void report_system_error(int error) {
-  std::fprintf(stderr, "\n%s: %s\n", program_name, std::strerror(error));
-  end_in_failure();
-}
+void report_system_error(int error) { report_line(std::strerror(error)); }
 
 namespace {
 

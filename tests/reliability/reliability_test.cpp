@@ -316,6 +316,32 @@ TEST(HostileNames, CompressWithTheRawTailStored) {
   }
 }
 
+// pelk printed names raw in its reports, escape sequences and line breaks
+// and all, where unpelk escapes them: the same name must read the same in
+// both programs' reports. The input line shows the name as typed.
+TEST(HostileNames, ReportsEscapeNamesAsUnpelkDoes) {
+  const std::string reason = std::string(": ") + std::strerror(ENOENT) + "\n";
+  for (const std::string name : {"\x1B]2;pwned\x07.txt", "caf\xC3\xA9 \xC2\x9B" "1m.txt", "\xE2\x80\xAEtxt.exe",
+                                 "\xFF\xC0\xAF", "back\\slash", "two\nlines"}) {
+    SCOPED_TRACE(hex(to_bytes(name)));
+    temp_dir dir;
+    const run_result pelk = run_guarded({name, "out.plk"}, dir.path());
+    const run_result unpelk = run_program(PELK_UNPELK_PATH, {"unpelk", "-t", name}, dir.path());
+    EXPECT_EQ(pelk.status, 1);
+    EXPECT_EQ(unpelk.status, 1);
+    EXPECT_EQ(pelk.out, announced(name));
+    const std::string pelk_start = "\npelk: ", unpelk_start = "unpelk: ";
+    ASSERT_EQ(pelk.err.rfind(pelk_start, 0), 0u) << pelk.err;
+    ASSERT_EQ(unpelk.err.rfind(unpelk_start, 0), 0u) << unpelk.err;
+    ASSERT_TRUE(pelk.err.ends_with(reason)) << pelk.err;
+    ASSERT_TRUE(unpelk.err.ends_with(reason)) << unpelk.err;
+    const std::string shown = pelk.err.substr(pelk_start.size(), pelk.err.size() - pelk_start.size() - reason.size());
+    EXPECT_EQ(shown, unpelk.err.substr(unpelk_start.size(), unpelk.err.size() - unpelk_start.size() - reason.size()));
+    EXPECT_NE(shown, name);  // every one of these names holds something to escape
+    EXPECT_EQ(std::count_if(shown.begin(), shown.end(), [](unsigned char c) { return c < 0x20 || c == 0x7F; }), 0);
+  }
+}
+
 std::map<std::string, bytes> snapshot(const fs::path& dir) {
   std::map<std::string, bytes> files;
   for (const auto& entry : fs::recursive_directory_iterator(dir)) {

@@ -1,12 +1,14 @@
 // The stored name is untrusted input: a container may come from anywhere,
 // and its name is used to create a file. This unit decides whether a name
-// may be created as it stands inside the chosen directory, and turns
-// untrusted bytes into text that is safe to print on a terminal.
+// may be created as it stands inside the chosen directory, and reports a
+// file's fault with its name made safe to print (common/printable_text.h).
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "common/printable_text.h"  // printable(), for every message that names a file
 
 namespace pelk {
 
@@ -31,12 +33,6 @@ inline constexpr bool refuses_windows_names = true;
 #else
 inline constexpr bool refuses_windows_names = false;
 #endif
-
-// Untrusted bytes (a stored name, a file name from the command line) as
-// text safe for a terminal: valid, printable UTF-8 as itself, and control
-// characters (C0, DEL, C1), bidirectional controls, bytes that are not
-// UTF-8 and the backslash written as \xNN, one per byte.
-std::string printable(std::string_view bytes);
 
 // "unpelk: <file>: <reason>" on standard error, the file name escaped: it
 // may be a stored name or a hostile name given on the command line
