@@ -238,6 +238,11 @@ int compress_file(const char* source, const char* target) {
   const uint32_t time_stamp = stamp_from_time(std::time(nullptr));
   announce(source);
 
+  // Refused before anything is opened: an empty name (a script's unset
+  // variable) names no file, and the system would only say so once the
+  // whole source had been compressed.
+  if (*source == '\0') report_line("an empty source name was given");
+  if (*target == '\0') report_line("an empty target name was given");
   if (std::strcmp(source, target) == 0) report_file_error(target, "source and target are the same file");
   const std::optional<unsigned> threads = compression_threads();
   if (!threads) report_file_error("PELK_THREADS", "not a positive whole number of threads");

@@ -99,6 +99,10 @@ TEST(DriverRun, RefusalsReportOnceAndChangeNothing) {
       {{"ab"}, "ab: name too short to derive a target name; give one"},
       {{"d/ab"}, "d/ab: name too short to derive a target name; give one"},  // not "dplk" beside d
       {{"src.txt", "/dev/full"}, std::strerror(ENOSPC)},
+      // A script's unset variable: refused before the source is compressed
+      // for nothing, and with a reason, not a bare "No such file".
+      {{"src.txt", ""}, "an empty target name was given"},
+      {{"", "out.plk"}, "an empty source name was given"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args.back());
