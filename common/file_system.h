@@ -69,9 +69,9 @@ int descriptor_status(int fd, file_status& status);
 int open_for_reading(const std::string& path);
 
 // Opens something that already exists for writing where it stands (a
-// device, a FIFO, standard output under another name): never creates or
-// truncates it, and does not block in the opening. Returns the descriptor,
-// or -1 with errno; make_blocking then readies it for plain writes.
+// device, a FIFO): never creates or truncates it, and does not block in the
+// opening. Returns the descriptor, or -1 with errno; make_blocking then
+// readies it for plain writes.
 int open_for_writing_in_place(const std::string& path);
 void make_blocking(int fd);
 

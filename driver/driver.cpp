@@ -30,6 +30,7 @@
 #include "common/file_system.h"
 #include "common/printable_text.h"
 #include "common/progress_line.h"
+#include "common/standard_streams.h"
 #include "container/stamp.h"
 #include "container/temporary_file.h"
 #include "driver/thread_count.h"
@@ -150,17 +151,14 @@ source_file open_source(const char* source) {
 
 // Where the container goes. A regular file, or a name not yet taken, is
 // written as a temporary file and renamed over the name once complete;
-// anything else (a device such as /dev/null, a FIFO) is written directly.
+// a device such as /dev/null or a FIFO is written directly. Standard
+// output and standard error are refused under any name: they carry the
+// program's own messages.
 struct target_file {
   int fd = -1;
   temporary_file replacement;  // used when fd is its descriptor
   bool direct = false;
 };
-
-bool is_standard_output(const file_status& info) {
-  file_status out;
-  return descriptor_status(standard_output, out) == 0 && same_file(out.identity, info.identity);
-}
 
 target_file open_direct(const char* target, const file_status& source_info) {
   target_file output;
@@ -172,8 +170,6 @@ target_file open_direct(const char* target, const file_status& source_info) {
   file_status info;
   if (const int error = descriptor_status(output.fd, info)) refuse_with_error(target, error);
   if (same_file(source_info.identity, info.identity)) report_file_error(target, "source and target are the same file");
-  // Only standard output under another name reaches here as a regular file:
-  // it is written where it stands, as a shell's redirection would be.
   make_blocking(output.fd);
   return output;
 }
@@ -205,11 +201,19 @@ target_file open_target(const char* target, const file_status& source_info) {
     if (same_file(source_info.identity, info.identity)) {
       report_file_error(target, "source and target are the same file");
     }
+    // Written to, the stream would mix the container with the banner or a
+    // report; written as a file, it would be replaced (the /dev/stdout link
+    // itself) or, reopened from its start, overwrite what the shell had
+    // appended to it.
+    switch (standard_stream_of(info)) {
+      case standard_output: report_file_error(target, "is standard output, which carries pelk's messages");
+      case standard_error: report_file_error(target, "is standard error, which carries pelk's messages");
+      default: break;
+    }
     if (info.kind == file_kind::directory) refuse_with_error(target, EISDIR);
-    // A device or FIFO, or standard output by another name (/dev/stdout):
-    // renaming a file over such a name would replace the name, not write
-    // to what it stands for.
-    if (info.kind != file_kind::regular || is_standard_output(info)) return open_direct(target, source_info);
+    // A device or FIFO: renaming a file over such a name would replace the
+    // name, not write to what it stands for.
+    if (info.kind != file_kind::regular) return open_direct(target, source_info);
   }
 
   target_file output;

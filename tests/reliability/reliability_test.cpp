@@ -425,6 +425,68 @@ TEST(HostileFiles, LinkedTargetsAreReplacedNotFollowed) {
   }
 }
 
+// A target that is the program's own standard output or error under any
+// name (a link such as /dev/stdout, /dev/fd/N, /proc/self/fd/N, another
+// hard link of the file the shell sends it to) was written as a file: pelk
+// reopened a log from offset 0 and wrote over its start, or put its banner
+// and the container into one pipe, and both programs replaced a link to the
+// stream (as root, /dev/stdout itself) with a regular file. Each is refused
+// in one line before anything is written, and every name stays as it was.
+// The links are the test's own, so a faulty build replaces those, never
+// the system's.
+TEST(HostileFiles, StandardStreamsAreRefusedUnderAnyName) {
+  const std::string pelk = pelk_binary(), unpelk = PELK_UNPELK_PATH;
+  const std::string pelk_out = ": is standard output, which carries pelk's messages\n";
+  const std::string pelk_err = ": is standard error, which carries pelk's messages\n";
+  const std::string unpelk_out = ": is standard output; use -c to write there\n";
+  const std::string unpelk_err = ": is standard error; use -c to write to standard output\n";
+  const std::string log = "an earlier line of the log\n";
+  const bytes container = compress_with_pelk(payload, "x.txt");
+  const struct {
+    std::vector<std::string> command;
+    std::string report;  // what standard error receives
+  } cases[] = {
+      {{pelk, "x.txt", "out"}, "\npelk: out" + pelk_out},
+      {{pelk, "x.txt", "/proc/self/fd/1"}, "\npelk: /proc/self/fd/1" + pelk_out},
+      {{pelk, "x.txt", "log-too.txt"}, "\npelk: log-too.txt" + pelk_out},
+      {{pelk, "x.txt", "err"}, "\npelk: err" + pelk_err},
+      {{pelk, "x.txt", "/dev/fd/2"}, "\npelk: /dev/fd/2" + pelk_err},
+      {{unpelk, "-f", "x.plk", "out"}, "unpelk: out" + unpelk_out},
+      {{unpelk, "x.plk", "/dev/fd/1"}, "unpelk: /dev/fd/1" + unpelk_out},
+      {{unpelk, "-f", "x.plk", "log-too.txt"}, "unpelk: log-too.txt" + unpelk_out},
+      {{unpelk, "-f", "x.plk", "err"}, "unpelk: err" + unpelk_err},
+  };
+  for (const auto& c : cases) {
+    const bool is_pelk = c.command[0] == pelk;
+    SCOPED_TRACE((is_pelk ? "pelk " : "unpelk ") + c.command.back());
+    temp_dir dir;
+    write_file(dir / "x.txt", payload);
+    write_file(dir / "x.plk", container);
+    write_file(dir / "log.txt", to_bytes(log));
+    fs::create_hard_link(dir / "log.txt", dir / "log-too.txt");
+    fs::create_symlink("/proc/self/fd/1", dir / "out");
+    fs::create_symlink("/proc/self/fd/2", dir / "err");
+    // As a shell runs it: standard output appended to the log.
+    std::vector<std::string> argv = {"sh", "-c", "exec \"$@\" >>log.txt 2>err.txt", "sh"};
+    argv.insert(argv.end(), c.command.begin(), c.command.end());
+    const run_result run = run_program("/bin/sh", argv, dir.path());
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(read_file(dir / "log.txt"), to_bytes(log + (is_pelk ? announced("x.txt") : "")));
+    EXPECT_EQ(read_file(dir / "err.txt"), to_bytes(c.report));
+    EXPECT_EQ(fs::read_symlink(dir / "out"), "/proc/self/fd/1");
+    EXPECT_EQ(fs::read_symlink(dir / "err"), "/proc/self/fd/2");
+    EXPECT_EQ(sorted_entries(dir.path()),
+              (std::vector<std::string>{"err", "err.txt", "log-too.txt", "log.txt", "out", "x.plk", "x.txt"}));
+  }
+  // Standard output a pipe, as in "pelk x.txt /dev/stdout | unpelk -c".
+  temp_dir dir;
+  write_file(dir / "x.txt", payload);
+  const run_result run = run_program(pelk, {pelk, "x.txt", "/proc/self/fd/1"}, dir.path());
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, announced("x.txt"));
+  EXPECT_EQ(run.err, "\npelk: /proc/self/fd/1" + pelk_out);
+}
+
 // Where the temporary file cannot be hard-linked into place (the shim's
 // link() fails with EPERM), unpelk without -f checked that the name was
 // free and then renamed over it, replacing a file that appeared in between

@@ -6,6 +6,7 @@
 // link holds the name, since without -f that name is taken too.
 #include "tools/unpelk/target_check.h"
 
+#include "common/standard_streams.h"
 #include "tools/unpelk/output_file.h"
 
 namespace pelk {
@@ -36,6 +37,14 @@ std::string target_refusal(const std::string& target, file_identity container, b
     return "";
   }
   if (same_file(info.identity, container)) return "is the container being restored";
+  // Restored as a file, the stream would be replaced under its name (the
+  // /dev/stdout link itself) or overwritten from its start; -c is the way
+  // to write there.
+  switch (standard_stream_of(info)) {
+    case standard_output: return "is standard output; use -c to write there";
+    case standard_error: return "is standard error; use -c to write to standard output";
+    default: break;
+  }
   if (info.kind == file_kind::directory) return "is a directory";
   if (info.kind != file_kind::regular) return kind_of(info.kind);
   if (!overwrite) return already_exists_reason;

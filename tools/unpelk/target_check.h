@@ -2,8 +2,10 @@
 // the target before a byte is decoded. A target is only ever a regular file
 // (or a link to one) or a free name; anything else is refused with what it
 // is, with or without -f, because replacing it is never what was meant:
-// the container itself would lose its data, and a device node, a FIFO or a
-// directory is not a file a restore could stand in for.
+// the container itself would lose its data, the program's own standard
+// output or error under another name (/dev/stdout) is what -c is for, and
+// a device node, a FIFO or a directory is not a file a restore could stand
+// in for.
 #pragma once
 
 #include <string>
