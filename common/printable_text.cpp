@@ -6,8 +6,9 @@
 // start escape sequences on terminals that read 8-bit codes), DEL, the
 // bidirectional controls (U+061C, U+200E, U+200F, U+202A-U+202E,
 // U+2066-U+2069, which can make a name display as another), every byte
-// that is not part of a valid UTF-8 sequence, and the backslash itself, so
-// that the escaped form reads back unambiguously.
+// that is not part of a valid UTF-8 sequence, and the backslash itself
+// (except on Windows, below), so that the escaped form reads back
+// unambiguously.
 #include "common/printable_text.h"
 
 #include <cstdint>
@@ -57,8 +58,17 @@ bool is_bidirectional_control(uint32_t c) {
          (c >= 0x2066 && c <= 0x2069);
 }
 
+// On Windows the backslash separates a path's components and no file name
+// holds one, so it is shown as itself there: escaped, every path given on
+// the command line would read "C:\x5Cdir\x5Cfile".
+#ifdef _WIN32
+constexpr bool backslash_escaped = false;
+#else
+constexpr bool backslash_escaped = true;
+#endif
+
 bool shown_escaped(uint32_t c) {
-  return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == '\\' || is_bidirectional_control(c);
+  return c < 0x20 || (c >= 0x7F && c <= 0x9F) || (c == '\\' && backslash_escaped) || is_bidirectional_control(c);
 }
 
 void append_escaped(std::string& text, unsigned char byte) {

@@ -12,7 +12,8 @@ namespace pelk {
 // Untrusted bytes (a stored name, a file name from the command line) as
 // text safe for a terminal: valid, printable UTF-8 as itself, and control
 // characters (C0, DEL, C1), bidirectional controls, bytes that are not
-// UTF-8 and the backslash written as \xNN, one per byte.
+// UTF-8 and the backslash (not on Windows, where it separates a path's
+// components) written as \xNN, one per byte.
 std::string printable(std::string_view bytes);
 
 }  // namespace pelk
