@@ -17,7 +17,8 @@ namespace pelk {
 // standard_output or standard_error when `target` (what a name resolves
 // to, links followed) is the same file as that descriptor, else -1. A
 // closed stream is nothing; where the system gives a stream no identity (a
-// Windows console) nothing is found either.
+// Windows console or pipe; under Wine, a stream redirected from a file)
+// nothing is found either.
 int standard_stream_of(const file_status& target);
 
 }  // namespace pelk
