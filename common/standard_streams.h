@@ -16,7 +16,8 @@ namespace pelk {
 
 // standard_output or standard_error when `target` (what a name resolves
 // to, links followed) is the same file as that descriptor, else -1. A
-// closed stream is nothing; where the system gives a stream no identity (a
+// closed stream is nothing, and so is the null device, which loses nothing
+// by being shared; where the system gives a stream no identity (a
 // Windows console or pipe; under Wine, a stream redirected from a file)
 // nothing is found either.
 int standard_stream_of(const file_status& target);
