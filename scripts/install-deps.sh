@@ -4,9 +4,9 @@
 # the benchmarks and the other platforms' builds and runs need. Needs root
 # (or sudo) only when something is missing.
 #
-# The packaging test builds a .deb with CPack and checks it with Debian's
-# own tools: lintian, dpkg-deb and dpkg-shlibdeps (dpkg-dev), and file(1)
-# for the magic fragment.
+# The packaging test builds .deb files with CPack and checks them with
+# Debian's own tools: lintian, dpkg-deb and dpkg-shlibdeps (dpkg-dev),
+# file(1) for the magic fragment and shared-mime-info for the MIME type.
 #
 # The other platforms' packages (cross compilers, Wine, qemu-user) come
 # without their recommended packages: Wine would otherwise bring fonts,
@@ -19,7 +19,7 @@ if [ $# -gt 0 ]; then
 else
   packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev
             libbenchmark-dev libdeflate-dev libdeflate-tools valgrind pkg-config
-            lintian dpkg-dev file "${platform_packages[@]}")
+            lintian dpkg-dev file shared-mime-info "${platform_packages[@]}")
 fi
 
 missing=()
