@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# debian_package_test.sh CMAKE CPACK GENERATOR BUILD_DIR SOURCE_DIR CC VERSION
+# debian_package_test.sh CMAKE CPACK GENERATOR BUILD_DIR SOURCE_DIR CC VERSION LIBDIR
 #
 # The Debian packages of BUILD_DIR as a distribution would check them:
 # cpack -G DEB makes pelk, libpelkN and libpelk-dev; lintian finds no error
@@ -15,7 +15,7 @@
 # file(1) with the packaged magic names a container, and shared-mime-info
 # takes the packaged type.
 set -euo pipefail
-cmake=$1 cpack=$2 generator=$3 build=$4 source=$5 cc=$6 version=$7
+cmake=$1 cpack=$2 generator=$3 build=$4 source=$5 cc=$6 version=$7 libdir=$8
 work=$(mktemp -d "${TMPDIR:-/tmp}/pelk-deb.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 failed=0
@@ -70,12 +70,12 @@ for deb in "${debs[@]}"; do
   while IFS= read -r binary; do
     file -b "$binary" | grep -q '^ELF' || continue
     for needed in $(objdump -p "$binary" | awk '$1 == "NEEDED" { print $2 }'); do
-      if [ -e "$root/usr/lib/$needed" ]; then
+      if [ -e "$root/usr/$libdir/$needed" ]; then
         provider=libpelk$major
       else
         # The file the loader finds here, and the package it came in.
         # (ldd shows the dynamic loader by its path alone.)
-        path=$(LD_LIBRARY_PATH="$root/usr/lib" ldd "$binary" |
+        path=$(LD_LIBRARY_PATH="$root/usr/$libdir" ldd "$binary" |
                awk -v lib="$needed" '$1 == lib { print $3 } $1 ~ "/" lib "$" { print $1 }')
         provider=$({ dpkg-query -S "$path" || dpkg-query -S "$(realpath "$path")"; } 2>/dev/null |
                    head -n 1 | cut -d: -f1 || true)
@@ -119,7 +119,7 @@ for kind in shared static; do
   grep -q "restored exactly" "$work/example.out" || fail "the example ($kind): $(cat "$work/example.out")"
   grep -q "libpelk $version," "$work/example.out" || fail "the example ($kind) reports: $(head -n 1 "$work/example.out")"
 done
-ldd "$work/example-shared/pelk_example" | grep -q "libpelk.so.$major => $root/usr/lib/" ||
+ldd "$work/example-shared/pelk_example" | grep -q "libpelk.so.$major => $root/usr/$libdir/" ||
   fail "the shared example does not load the packaged libpelk.so.$major"
 
 # --- The version, wherever it is stated ---------------------------------------
@@ -127,15 +127,15 @@ expect_version() {
   [ "$2" = "$version" ] || fail "$1 says '$2', not $version"
 }
 expect_version "unpelk -V" "$("$root/usr/bin/unpelk" -V | sed -n 's/^unpelk //p')"
-expect_version "pelk.pc" "$(PKG_CONFIG_PATH="$root/usr/lib/pkgconfig" pkg-config --modversion pelk)"
-grep -qx "License: MIT" "$root/usr/lib/pkgconfig/pelk.pc" || fail "pelk.pc does not name the license"
+expect_version "pelk.pc" "$(PKG_CONFIG_PATH="$root/usr/$libdir/pkgconfig" pkg-config --modversion pelk)"
+grep -qx "License: MIT" "$root/usr/$libdir/pkgconfig/pelk.pc" || fail "pelk.pc does not name the license"
 expect_version "pelkConfigVersion.cmake" \
-  "$(sed -n 's/^set(PACKAGE_VERSION "\(.*\)")$/\1/p' "$root/usr/lib/cmake/pelk/pelkConfigVersion.cmake")"
+  "$(sed -n 's/^set(PACKAGE_VERSION "\(.*\)")$/\1/p' "$root/usr/$libdir/cmake/pelk/pelkConfigVersion.cmake")"
 header_version=$(printf '#include <pelk.h>\nPELK_VERSION_STRING\nPELK_VERSION_MAJOR PELK_VERSION_MINOR PELK_VERSION_PATCH\n' |
   "$cc" -E -P -I"$root/usr/include" - | tail -n 2)
 expect_version "PELK_VERSION_STRING" "$(echo "$header_version" | head -n 1 | tr -d '"')"
 expect_version "PELK_VERSION_MAJOR, _MINOR, _PATCH" "$(echo "$header_version" | tail -n 1 | tr ' ' .)"
-[ -f "$root/usr/lib/libpelk.so.$version" ] || fail "no usr/lib/libpelk.so.$version: $(ls "$root/usr/lib")"
+[ -f "$root/usr/$libdir/libpelk.so.$version" ] || fail "no usr/$libdir/libpelk.so.$version: $(ls "$root/usr/$libdir")"
 for package in "${packages[@]}"; do
   expect_version "the version of $package" "$(dpkg-deb -f "$work/out/${package}_${version}_"*.deb Version)"
 done
