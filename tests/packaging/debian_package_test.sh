@@ -9,7 +9,8 @@
 # distribution's own packaging); together they hold exactly what
 # "cmake --install" installs (the license moving into each copyright file)
 # plus each package's copyright and changelog.gz; each depends on the
-# package of every library its binaries load. Unpacked with dpkg-deb -x,
+# package of every library its binaries load; the library's symbols file
+# matches its exports. Unpacked with dpkg-deb -x,
 # the programs and the library's example (built against the unpacked tree)
 # compress and restore; every place that states the version states VERSION;
 # file(1) with the packaged magic names a container, and shared-mime-info
@@ -68,7 +69,7 @@ for deb in "${debs[@]}"; do
   mkdir -p "$work/one/$package"
   dpkg-deb -x "$deb" "$work/one/$package"
   while IFS= read -r binary; do
-    file -b "$binary" | grep -q '^ELF' || continue
+    [[ "$(file -b "$binary")" == ELF* ]] || continue
     for needed in $(objdump -p "$binary" | awk '$1 == "NEEDED" { print $2 }'); do
       if [ -e "$root/usr/$libdir/$needed" ]; then
         provider=libpelk$major
@@ -87,6 +88,17 @@ for deb in "${debs[@]}"; do
     done
   done < <(find "$work/one/$package" -type f)
 done
+# The library's symbols file lists exactly what it exports (dpkg-gensymbols
+# fails on a symbol missing from either side).
+dpkg-deb -e "${debs[1]}" "$work/library-control"
+for control_file in shlibs symbols triggers; do
+  [ -f "$work/library-control/$control_file" ] || fail "libpelk$major has no $control_file control file"
+done
+mkdir -p "$work/one/libpelk$major/DEBIAN"
+dpkg-gensymbols -v"$version" -p"libpelk$major" -P"$work/one/libpelk$major" \
+  -e"$work/one/libpelk$major/usr/$libdir/libpelk.so.$version" -I"$work/library-control/symbols" \
+  -O"$work/symbols.generated" -c4 >"$work/gensymbols.log" 2>&1 ||
+  fail "the symbols file does not match the library's exports: $(cat "$work/gensymbols.log")"
 [[ "$(field "${debs[2]}" Depends)" == *"libpelk$major (= $version)"* ]] ||
   fail "libpelk-dev does not depend on libpelk$major (= $version): $(field "${debs[2]}" Depends)"
 
@@ -119,8 +131,10 @@ for kind in shared static; do
   grep -q "restored exactly" "$work/example.out" || fail "the example ($kind): $(cat "$work/example.out")"
   grep -q "libpelk $version," "$work/example.out" || fail "the example ($kind) reports: $(head -n 1 "$work/example.out")"
 done
-ldd "$work/example-shared/pelk_example" | grep -q "libpelk.so.$major => $root/usr/$libdir/" ||
-  fail "the shared example does not load the packaged libpelk.so.$major"
+# (Through a file: grep -q leaving early would fail the pipeline.)
+ldd "$work/example-shared/pelk_example" >"$work/example.ldd"
+grep -q "libpelk.so.$major => $root/usr/$libdir/" "$work/example.ldd" ||
+  fail "the shared example does not load the packaged libpelk.so.$major: $(cat "$work/example.ldd")"
 
 # --- The version, wherever it is stated ---------------------------------------
 expect_version() {
