@@ -20,6 +20,10 @@
 #include <stdint.h>
 #include <time.h>
 
+/* PELK_VERSION_MAJOR, _MINOR, _PATCH and PELK_VERSION_STRING
+   ("MAJOR.MINOR.PATCH"): the version of this header. */
+#include "pelk_version.h"
+
 #if defined(_WIN32) && defined(PELK_SHARED)
 #if defined(PELK_BUILDING)
 #define PELK_API __declspec(dllexport)
@@ -36,12 +40,8 @@
 extern "C" {
 #endif
 
-#define PELK_VERSION_MAJOR 1
-#define PELK_VERSION_MINOR 1
-#define PELK_VERSION_PATCH 0
-#define PELK_VERSION_STRING "1.1.0"
-
-/* The version of the library actually linked, such as "1.1.0". */
+/* The version of the library actually linked, as PELK_VERSION_STRING spells
+   it; it may be newer than the header a program was built with. */
 PELK_API const char *pelk_version(void);
 
 enum pelk_status {

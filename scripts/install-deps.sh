@@ -4,6 +4,10 @@
 # the benchmarks and the other platforms' builds and runs need. Needs root
 # (or sudo) only when something is missing.
 #
+# The packaging test builds .deb files with CPack and checks them with
+# Debian's own tools: lintian, dpkg-deb and dpkg-shlibdeps (dpkg-dev),
+# file(1) for the magic fragment and shared-mime-info for the MIME type.
+#
 # The other platforms' packages (cross compilers, Wine, qemu-user) come
 # without their recommended packages: Wine would otherwise bring fonts,
 # graphics drivers and sound, none of which a console program run needs.
@@ -14,7 +18,8 @@ if [ $# -gt 0 ]; then
   packages=("$@")
 else
   packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev
-            libbenchmark-dev libdeflate-dev libdeflate-tools valgrind pkg-config "${platform_packages[@]}")
+            libbenchmark-dev libdeflate-dev libdeflate-tools valgrind pkg-config
+            lintian dpkg-dev file shared-mime-info "${platform_packages[@]}")
 fi
 
 missing=()

@@ -13,7 +13,8 @@
 # targets are replaced; paths longer than 260 characters; a name outside
 # ASCII gives the native container and is restored under its name; stored
 # names Windows would misread are refused (and restored by the native
-# unpelk); NUL is written as a device; Ctrl+C removes the temporary file.
+# unpelk); NUL is written as a device; Ctrl+C removes the temporary file;
+# the DLL exports only the library's API.
 # Ends with "N passed, N failed" and a nonzero status when any case failed.
 set -uo pipefail
 
@@ -145,6 +146,17 @@ if [ "$target" != windows ]; then
 fi
 
 # --- Windows ------------------------------------------------------------------
+
+# The DLL exports the functions pelk.h declares and nothing else (the
+# export table objdump reads from it).
+dll_exports_the_api() {
+  local here dll=$target_build/lib/libpelk.dll
+  here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+  [ -f "$dll" ] || { echo "no $dll"; return 1; }
+  diff <(x86_64-w64-mingw32-objdump -p "$dll" | sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/s/^[[:space:]]*\[ *[0-9]*\] //p' | sort) \
+       <("$here/../packaging/library_abi_test.sh" declared "$here/../../include/pelk.h")
+}
+check "the DLL exports only the API" dll_exports_the_api
 
 win=$work/windows
 mkdir -p "$win/sub"
