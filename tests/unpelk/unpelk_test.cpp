@@ -492,10 +492,56 @@ TEST(UnpelkSeveral, EachContainerIsRestoredWhereTheOperandsSay) {
   EXPECT_EQ(entries_of(dir / "into"), strings{"b.txt"});
 
   const bytes kept = read_file(dir / "sub/b.plk");
-  unpelk({"a.plk", "sub/b.plk"}, dir, 1, "unpelk: sub/b.plk: already exists (use -f to overwrite)\n");
+  unpelk({"a.plk", "sub/b.plk"}, dir, 1, "unpelk: sub/b.plk: is a pelk container, not a target");
   unpelk({"-d", "a.plk", "sub/b.plk"}, dir, 1, "unpelk: a.plk: is not a directory\n");
   EXPECT_TRUE(read_file(dir / "sub/b.plk") == kept);
   EXPECT_EQ(entries(dir), (strings{"a.plk", "a.txt", "bad.plk", "into", "out", "sub"}));
+}
+
+// Two containers matched by one glob (unpelk -f *.plk) were taken as a
+// container and its target, and the second was replaced by the first's
+// data, status 0; without -f the refusal suggested exactly that.
+TEST(UnpelkSeveral, AContainerIsNeverTheTargetOfAnother) {
+  temp_dir dir;
+  const bytes alpha = compress_with_pelk(to_bytes("alpha\n"), "a.txt");
+  const bytes beta = compress_with_pelk(to_bytes("beta\n"), "b.txt");
+  write_file(dir / "a.plk", alpha);
+  write_file(dir / "b.plk", beta);
+  fs::create_symlink("b.plk", dir / "link.plk");
+  const std::string refusal =
+      ": is a pelk container, not a target: to restore both, use -d DIR or restore them one at a time; "
+      "to replace it, remove it first\n";
+  const std::vector<strings> two_operands = {{"-f", "a.plk", "b.plk"}, {"a.plk", "b.plk"}, {"-f", "a.plk", "link.plk"}};
+  for (const strings& args : two_operands) {
+    EXPECT_EQ(unpelk(args, dir, 1).err, "unpelk: " + args.back() + refusal);
+  }
+  EXPECT_TRUE(read_file(dir / "b.plk") == beta);
+  EXPECT_EQ(entries(dir), (strings{"a.plk", "b.plk", "link.plk"}));
+  unpelk({"-d", ".", "a.plk", "b.plk"}, dir, 0);  // what the message offers
+  EXPECT_TRUE(read_file(dir / "a.txt") == to_bytes("alpha\n") && read_file(dir / "b.txt") == to_bytes("beta\n"));
+
+  // Anything else that is a regular file is still a target for -f, even one
+  // that starts as a container does.
+  write_file(dir / "near.plk", bytes{0x1F, 0x8B, 8});
+  unpelk({"-f", "a.plk", "near.plk"}, dir, 0);
+  EXPECT_TRUE(read_file(dir / "near.plk") == to_bytes("alpha\n"));
+}
+
+// The help and the version reported success when they could not be
+// written, unlike everything else unpelk writes to standard output.
+TEST(UnpelkOptions, HelpAndVersionReportAFailedWrite) {
+  temp_dir dir;
+  const std::vector<std::pair<std::string, std::string>> outputs = {{"> /dev/full", std::strerror(ENOSPC)},
+                                                                    {">&-", std::strerror(EBADF)}};
+  for (const auto& [redirection, reason] : outputs) {
+    for (const char* option : {"--help", "-V"}) {
+      SCOPED_TRACE(std::string(option) + " " + redirection);
+      const strings shell = {"sh", "-c", "exec \"$0\" \"$1\" " + redirection, UNPELK_BINARY_PATH, option};
+      const run_result run = run_program("/bin/sh", shell, dir.path());
+      EXPECT_EQ(run.status, 1);
+      EXPECT_EQ(run.err, "unpelk: standard output: write error: " + reason + "\n");
+    }
+  }
 }
 
 // A container arrives through a pipe: "-" names standard input, which -c
@@ -520,6 +566,7 @@ TEST(UnpelkStandardInput, AContainerArrivesThroughAPipe) {
   const std::string listing = through_pipe({"-l", "-"}, 0, piped).out;
   EXPECT_EQ(listing.substr(listing.find('\n') + 1, 26), figures) << listing;
   EXPECT_EQ(listing.substr(listing.size() - 7), " p.txt\n");
+  EXPECT_EQ(through_pipe({"-l"}, 0, piped).out, listing);  // was a usage error, unlike -c and -t
   through_pipe({"-"}, 0, piped);
   EXPECT_TRUE(read_file(dir / "p.txt") == to_bytes(text));
 

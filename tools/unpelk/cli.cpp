@@ -14,6 +14,7 @@
 // the status is 1 when any failed.
 #include "tools/unpelk/cli.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -22,6 +23,7 @@
 #include "common/file_system.h"
 #include "container/temporary_file.h"
 #include "tools/unpelk/actions.h"
+#include "tools/unpelk/container_input.h"
 #include "tools/unpelk/options.h"
 #include "tools/unpelk/stored_name.h"
 
@@ -33,10 +35,28 @@ int usage_error(const std::string& message) {
   return exit_usage;
 }
 
+constexpr char container_target_reason[] =
+    "is a pelk container, not a target: to restore both, use -d DIR or restore them one at a time; "
+    "to replace it, remove it first";
+
+// Flushes standard output; false after reporting a write that failed.
+bool standard_output_flushed() {
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return true;
+  report("standard output", std::string("write error: ") + std::strerror(errno));
+  return false;
+}
+
 int current_year() {
   const std::time_t now = std::time(nullptr);
   const std::tm* local = std::localtime(&now);
   return local != nullptr ? local->tm_year + 1900 : 1980;
+}
+
+// Whether both paths name one file; the container restored over itself
+// has a refusal of its own.
+bool same_file_as(const std::string& a, const std::string& b) {
+  file_status first, second;
+  return path_status(a, first) == 0 && path_status(b, second) == 0 && same_file(first.identity, second.identity);
 }
 
 bool is_directory(const std::string& path) {
@@ -66,6 +86,13 @@ bool restore_all(const options& parsed, const action_choices& choices, inflater&
   }
   if (!parsed.directory && parsed.operands.size() == 2) {
     const std::string& target = parsed.operands[1];
+    // Two containers matched by one glob (unpelk -f *.plk) look like a
+    // container and its target; -f would then replace the second with the
+    // first, so a container is never a target, whatever the options.
+    if (holds_container(target) && !same_file_as(target, parsed.operands[0])) {
+      report(target, container_target_reason);
+      return false;
+    }
     const destination where =
         is_directory(target) ? destination{"", as_directory(target)} : destination{target, ""};
     return restore_container(parsed.operands[0], where, choices, state);
@@ -86,16 +113,17 @@ int unpelk_main(int argc, char** argv) {
   options parsed;
   const std::string problem = parse_options(argc, argv, parsed);
   if (!problem.empty()) return usage_error(problem);
-  if (parsed.help) {
-    std::fputs(help_text, stdout);
-    return exit_ok;
+  if (parsed.help || parsed.version) {
+    if (parsed.help) {
+      std::fputs(help_text, stdout);
+    } else {
+      std::printf("unpelk %s\n", PELK_VERSION);
+    }
+    return standard_output_flushed() ? exit_ok : exit_failure;
   }
-  if (parsed.version) {
-    std::printf("unpelk %s\n", PELK_VERSION);
-    return exit_ok;
-  }
-  const bool to_be_decoded = parsed.chosen == mode::to_stdout || parsed.chosen == mode::test;
-  if (parsed.operands.empty() && to_be_decoded && !is_terminal(standard_input)) {
+  // Every mode but restoring reads a piped container by itself; a restore
+  // without one names no file to restore.
+  if (parsed.operands.empty() && parsed.chosen != mode::restore && !is_terminal(standard_input)) {
     parsed.operands.push_back(standard_input_operand);
   }
   const std::string operand_problem = check_operands(parsed);
@@ -133,10 +161,7 @@ int unpelk_main(int argc, char** argv) {
       break;
     }
   }
-  if (std::fflush(stdout) != 0) {
-    report("standard output", "write error");
-    all_ok = false;
-  }
+  all_ok &= standard_output_flushed();
   return all_ok ? exit_ok : exit_failure;
 }
 

@@ -38,4 +38,9 @@ struct opened_container {
 // a regular file; standard input may be anything but a terminal.
 bool open_container(const std::string& operand, opened_container& container);
 
+// Whether path names a regular file (or a link to one) that begins with a
+// container's magic bytes: a file that a restore must not replace by
+// accident, as two containers matched by one glob would have it.
+bool holds_container(const std::string& path);
+
 }  // namespace pelk
