@@ -47,6 +47,12 @@ enum class file_kind : uint8_t {
   other,
 };
 
+// When a file was last modified, in seconds and nanoseconds since 1970.
+struct file_time {
+  int64_t seconds = 0;
+  uint32_t nanoseconds = 0;
+};
+
 struct file_status {
   file_kind kind = file_kind::other;
   file_identity identity;
@@ -55,6 +61,7 @@ struct file_status {
   uint32_t mode = 0;
   uint32_t owner = 0;
   uint32_t group = 0;
+  file_time modified;
 };
 
 // What path names, following links to the end (path_status) or not
@@ -94,6 +101,15 @@ void copy_permissions(int fd, const file_status& replaced);
 // Gives a file the permissions a new file gets from the process (0666 less
 // the umask on POSIX; Windows has no such bits). 0 or the errno.
 int give_new_file_permissions(int fd);
+
+// Gives a file the permission bits (rwx for owner, group and others; 0 on
+// Windows, which has none) and the modification time of another, as a
+// compressed file and its restored copy carry their source's. 0 or the
+// errno.
+int give_mode_and_time(int fd, const file_status& from);
+
+// Removes a file's name (a source that --rm lets go). 0 or the errno.
+int remove_file(const std::string& path);
 
 // Where the last component of path starts: after the last separator ("/";
 // on Windows also "\" and the colon of a drive, "C:name"), or 0.

@@ -31,6 +31,7 @@ int fill(int result, const struct stat& info, file_status& status) {
   status.mode = static_cast<uint32_t>(info.st_mode & 07777);
   status.owner = static_cast<uint32_t>(info.st_uid);
   status.group = static_cast<uint32_t>(info.st_gid);
+  status.modified = {static_cast<int64_t>(info.st_mtim.tv_sec), static_cast<uint32_t>(info.st_mtim.tv_nsec)};
   return 0;
 }
 
@@ -82,6 +83,18 @@ int give_new_file_permissions(int fd) {
   ::umask(mask);
   return ::fchmod(fd, 0666 & ~mask) == 0 ? 0 : errno;
 }
+
+int give_mode_and_time(int fd, const file_status& from) {
+  if (::fchmod(fd, static_cast<mode_t>(from.mode & 0777)) != 0) return errno;
+  struct timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_NOW;  // read now, as far as anyone can tell
+  times[1].tv_sec = static_cast<time_t>(from.modified.seconds);
+  times[1].tv_nsec = static_cast<long>(from.modified.nanoseconds);
+  return ::futimens(fd, times) == 0 ? 0 : errno;
+}
+
+int remove_file(const std::string& path) { return ::unlink(path.c_str()) == 0 ? 0 : errno; }
 
 size_t file_name_start(std::string_view path) {
   const size_t slash = path.rfind('/');

@@ -14,10 +14,8 @@
 // the status is 1 when any failed.
 #include "tools/unpelk/cli.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <string>
 
 #include "common/file_system.h"
@@ -25,32 +23,15 @@
 #include "tools/unpelk/actions.h"
 #include "tools/unpelk/container_input.h"
 #include "tools/unpelk/options.h"
+#include "tools/unpelk/program_output.h"
 #include "tools/unpelk/stored_name.h"
 
 namespace pelk {
 namespace {
 
-int usage_error(const std::string& message) {
-  std::fprintf(stderr, "unpelk: %s (unpelk --help shows the usage)\n", message.c_str());
-  return exit_usage;
-}
-
 constexpr char container_target_reason[] =
     "is a pelk container, not a target: to restore both, use -d DIR or restore them one at a time; "
     "to replace it, remove it first";
-
-// Flushes standard output; false after reporting a write that failed.
-bool standard_output_flushed() {
-  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return true;
-  report("standard output", std::string("write error: ") + std::strerror(errno));
-  return false;
-}
-
-int current_year() {
-  const std::time_t now = std::time(nullptr);
-  const std::tm* local = std::localtime(&now);
-  return local != nullptr ? local->tm_year + 1900 : 1980;
-}
 
 // Whether both paths name one file; the container restored over itself
 // has a refusal of its own.
@@ -113,14 +94,8 @@ int unpelk_main(int argc, char** argv) {
   options parsed;
   const std::string problem = parse_options(argc, argv, parsed);
   if (!problem.empty()) return usage_error(problem);
-  if (parsed.help || parsed.version) {
-    if (parsed.help) {
-      std::fputs(help_text, stdout);
-    } else {
-      std::printf("unpelk %s\n", PELK_VERSION);
-    }
-    return standard_output_flushed() ? exit_ok : exit_failure;
-  }
+  if (parsed.help) return print_and_exit_status(help_text);
+  if (parsed.version) return print_and_exit_status("unpelk " PELK_VERSION "\n");
   // Every mode but restoring reads a piped container by itself; a restore
   // without one names no file to restore.
   if (parsed.operands.empty() && parsed.chosen != mode::restore && !is_terminal(standard_input)) {
@@ -132,7 +107,7 @@ int unpelk_main(int argc, char** argv) {
   install_signal_cleanup();
   const inflater_ptr state = make_inflater();
   if (!state) {
-    std::fprintf(stderr, "unpelk: out of memory\n");
+    std::fprintf(stderr, "%s: out of memory\n", program_in_messages);
     return exit_failure;
   }
   action_choices choices;
@@ -151,15 +126,9 @@ int unpelk_main(int argc, char** argv) {
     case mode::test:
       for (const std::string& path : parsed.operands) all_ok &= test_container(path, choices, *state);
       break;
-    case mode::list: {
-      listing_state listing;
-      listing.current_year = current_year();
-      for (const std::string& path : parsed.operands) all_ok &= list_container(path, choices, *state, listing);
-      if (parsed.operands.size() > 1 && listing.heading_printed) {
-        std::printf("%s\n", totals_line(listing.totals, parsed.verbose).c_str());
-      }
+    case mode::list:
+      all_ok = list_containers(parsed.operands, choices, *state);
       break;
-    }
   }
   all_ok &= standard_output_flushed();
   return all_ok ? exit_ok : exit_failure;

@@ -82,6 +82,7 @@ bool open_container(const std::string& operand, opened_container& container) {
       standard_input_named ? open_standard_input(container, info) : open_named(operand, container, info);
   if (!opened) return false;
   container.identity = info.identity;
+  container.status = info;
   container.source.read = read_counted;
   container.source.context = &container;
   const container_problem problem = read_container_header(container.source, container.header);

@@ -22,6 +22,7 @@ struct opened_container {
   // file's size from the current offset on. Unknown for a pipe.
   std::optional<uint64_t> size;
   file_identity identity;  // a pipe's too, where the system gives it one
+  file_status status;      // what was opened: a file's mode and time travel to what it restores
   byte_source source;
   container_header header;
   uint64_t bytes_read = 0;             // so far, header included

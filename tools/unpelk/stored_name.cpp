@@ -133,7 +133,7 @@ std::string printable(std::string_view bytes) {
 }
 
 void report(const std::string& file, const std::string& reason) {
-  std::fprintf(stderr, "unpelk: %s: %s\n", printable(file).c_str(), reason.c_str());
+  std::fprintf(stderr, "%s: %s: %s\n", program_in_messages, printable(file).c_str(), reason.c_str());
 }
 
 }  // namespace pelk
