@@ -42,82 +42,6 @@ run_result unpelk(strings args, const temp_dir& dir, int status, const std::stri
 strings entries_of(const fs::path& directory) { return sorted_entries(directory); }
 strings entries(const temp_dir& dir) { return sorted_entries(dir.path()); }
 
-// How a run went with its standard input and error set up as a user's shell
-// would: standard input a pipe holding `input` and standard error a file,
-// or both on a terminal (a new pseudo-terminal). Standard output is a pipe.
-struct attached_run {
-  int status = -1;
-  std::string out;
-  std::string err;  // all the terminal received, when it was one
-};
-
-attached_run run_attached(const strings& args, const temp_dir& dir, bool terminal, const std::string& input = "") {
-  int out_pipe[2], in_pipe[2] = {-1, -1}, terminal_side = -1, program_side = -1;
-  std::FILE* err_file = terminal ? nullptr : std::tmpfile();
-  if (::pipe(out_pipe) != 0 || (!terminal && (err_file == nullptr || ::pipe(in_pipe) != 0))) {
-    throw std::runtime_error("pipe failed");
-  }
-  if (terminal) {
-    if (::openpty(&terminal_side, &program_side, nullptr, nullptr, nullptr) != 0) {
-      throw std::runtime_error("openpty failed");
-    }
-    termios mode;  // raw: what the program writes arrives unchanged
-    ::tcgetattr(program_side, &mode);
-    ::cfmakeraw(&mode);
-    ::tcsetattr(program_side, TCSANOW, &mode);
-  } else {
-    // The input fits a pipe's buffer, so nothing has to feed it during the run.
-    if (input.size() > 65536 ||
-        ::write(in_pipe[1], input.data(), input.size()) != static_cast<ssize_t>(input.size())) {
-      throw std::runtime_error("input does not fit a pipe");
-    }
-    ::close(in_pipe[1]);
-  }
-  std::vector<char*> argv;
-  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(terminal ? program_side : in_pipe[0], 0);
-    ::dup2(out_pipe[1], 1);
-    ::dup2(terminal ? program_side : ::fileno(err_file), 2);
-    if (::chdir(dir.path().c_str()) != 0) ::_exit(127);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
-  ::close(out_pipe[1]);
-  ::close(terminal ? program_side : in_pipe[0]);
-  attached_run run;
-  // The terminal is read as the run goes, as its buffer is small; once the
-  // program has gone it reports EIO.
-  pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {terminal_side, POLLIN, 0}};
-  std::string* sinks[2] = {&run.out, &run.err};
-  for (int open_count = terminal ? 2 : 1; open_count > 0;) {
-    if (::poll(fds, 2, -1) < 0) continue;
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      char chunk[4096];
-      const ssize_t got = ::read(fds[i].fd, chunk, sizeof chunk);
-      if (got > 0) {
-        sinks[i]->append(chunk, static_cast<size_t>(got));
-      } else {
-        ::close(fds[i].fd);
-        fds[i].fd = -1;
-        --open_count;
-      }
-    }
-  }
-  int wait_status = 0;
-  ::waitpid(pid, &wait_status, 0);
-  run.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
-  if (err_file != nullptr) {
-    std::rewind(err_file);
-    for (int c; (c = std::fgetc(err_file)) != EOF;) run.err.push_back(static_cast<char>(c));
-    std::fclose(err_file);
-  }
-  return run;
-}
-
 class UnpelkCorpus : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(UnpelkCorpus, RestoresTheSourceUnderItsStoredName) {
@@ -130,10 +54,7 @@ TEST_P(UnpelkCorpus, RestoresTheSourceUnderItsStoredName) {
   EXPECT_EQ(entries(dir).size(), 2u);  // c.plk and the restored file: no temporary file left
 }
 
-INSTANTIATE_TEST_SUITE_P(Corpus, UnpelkCorpus,
-                         ::testing::Values("alice29.txt", "asyoulik.txt", "fireworks.jpeg", "geo.protodata", "html",
-                                           "html_x_4", "kppkn.gtb", "lcet10.txt", "paper-100k.pdf", "plrabn12.txt",
-                                           "urls.10K", "dickens", "mr", "reymont", "xml"),
+INSTANTIATE_TEST_SUITE_P(Corpus, UnpelkCorpus, ::testing::ValuesIn(corpus_files),
                          [](const auto& test) { return std::to_string(test.index); });
 
 TEST(UnpelkRoundTrip, SyntheticInputsThroughStandardOutput) {
