@@ -153,6 +153,21 @@ TEST(PlkCommands, EverydayCommandsKeepEveryFile) {
   plk({"-d", "renamed"}, dir, 0);
   EXPECT_TRUE(read_file(dir / "a.dat") == to_bytes("data\n"));
 
+  // -v: a line per file, then the totals; sizes in the order the work went.
+  const run_result verbose = run_program(PLK_BINARY_PATH, {PLK_BINARY_PATH, "-fv", "a.txt", "a.dat"}, dir.path());
+  const size_t container_size = read_file(dir / "a.txt.plk").size();
+  char figures[96];
+  std::snprintf(figures, sizeof figures, "plk: a.txt: %.2f%% (8 => %zu bytes, a.txt.plk), ", 100.0 * container_size / 8,
+                container_size);
+  EXPECT_EQ(verbose.status, 0);
+  EXPECT_EQ(verbose.err.rfind(figures, 0), 0u) << verbose.err;
+  EXPECT_EQ(lines(verbose.err), 3u) << verbose.err;
+  const run_result restoring = run_program(PLK_BINARY_PATH, {PLK_BINARY_PATH, "-dfv", "a.txt.plk"}, dir.path());
+  std::snprintf(figures, sizeof figures, "plk: a.txt.plk: %.2f%% (%zu => 8 bytes, a.txt), ",
+                100.0 * container_size / 8, container_size);
+  EXPECT_EQ(restoring.err.rfind(figures, 0), 0u) << restoring.err;
+  plk({"a.dat"}, dir, 1, "plk: PELK_THREADS: not a positive whole number of threads\n", {"PELK_THREADS=0"});
+
   const std::vector<std::pair<strings, std::string>> usage_errors = {
       {{"--bogus"}, "unknown option --bogus"},
       {{"-T", "2x", "a.txt"}, "option -T needs a number of threads, not \"2x\""},

@@ -10,6 +10,7 @@
 #include "tools/plk/cli.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -47,7 +48,14 @@ bool restore_one(const std::string& operand, const plk_options& options, const a
   } else if (ends_with(operand, options.suffix) && operand.size() - options.suffix.size() > file_name_start(operand)) {
     where = {operand.substr(0, operand.size() - options.suffix.size()), ""};
   }
-  if (!restore_container(operand, where, choices, state)) return false;
+  const auto start = std::chrono::steady_clock::now();
+  std::string restored_to;
+  if (!restore_container(operand, where, choices, state, &restored_to)) return false;
+  file_status container, restored;
+  if (options.verbose && path_status(operand, container) == 0 && path_status(restored_to, restored) == 0) {
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    report_figures(operand, container.size, restored.size, true, restored_to, seconds);
+  }
   if (options.remove_source && !from_input) {
     if (const int error = remove_file(operand)) {
       report(operand, std::string("cannot remove it: ") + std::strerror(error));

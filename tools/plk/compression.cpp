@@ -114,12 +114,7 @@ bool compress_into(counted_source& source, const input_facts& input, int fd, con
   run.bytes_out += sink.written;
   if (run.options.verbose) {
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    char ratio[32] = "--";
-    if (source.done != 0) std::snprintf(ratio, sizeof ratio, "%.2f%%", 100.0 * sink.written / source.done);
-    std::fprintf(stderr, "%s: %s: %s (%llu => %llu bytes, %s), %.1f MB/s\n", program_in_messages,
-                 printable(input.name).c_str(), ratio, static_cast<unsigned long long>(source.done),
-                 static_cast<unsigned long long>(sink.written), printable(output_name).c_str(),
-                 seconds > 0 ? source.done / seconds / 1e6 : 0.0);
+    report_figures(input.name, source.done, sink.written, false, output_name, seconds);
   }
   return true;
 }
@@ -247,6 +242,18 @@ bool compress_standard_input(compression_run& run) {
     return false;
   }
   return compress_to_file(source, input, *options.output, nullptr, run);
+}
+
+void report_figures(const std::string& name, uint64_t from_bytes, uint64_t to_bytes, bool restoring,
+                    const std::string& output_name, double seconds) {
+  const uint64_t original = restoring ? to_bytes : from_bytes;
+  const uint64_t compressed = restoring ? from_bytes : to_bytes;
+  char ratio[32] = "--";
+  if (original != 0) std::snprintf(ratio, sizeof ratio, "%.2f%%", 100.0 * compressed / original);
+  std::fprintf(stderr, "%s: %s: %s (%llu => %llu bytes, %s), %.1f MB/s\n", program_in_messages,
+               printable(name).c_str(), ratio, static_cast<unsigned long long>(from_bytes),
+               static_cast<unsigned long long>(to_bytes), printable(output_name).c_str(),
+               seconds > 0 ? original / seconds / 1e6 : 0.0);
 }
 
 void report_compression_totals(const compression_run& run) {

@@ -23,6 +23,12 @@ bool compress_named_file(const std::string& path, compression_run& run);
 
 bool compress_standard_input(compression_run& run);
 
+// The -v line of one file: its name, the ratio of the compressed size to
+// the original, both sizes in the order the work went, the output's name
+// and the speed in original bytes a second.
+void report_figures(const std::string& name, uint64_t from_bytes, uint64_t to_bytes, bool restoring,
+                    const std::string& output_name, double seconds);
+
 // The -v line of the totals of several files.
 void report_compression_totals(const compression_run& run);
 

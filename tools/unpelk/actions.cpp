@@ -35,8 +35,8 @@ constexpr byte_sink discard{discard_bytes, nullptr};
 // progress line when one is wanted and the container's length is known.
 // Reports nothing.
 body_check decode(opened_container& container, inflater& state, byte_sink sink, bool progress_wanted) {
-  progress_line line(std::string(program_in_messages) + ": " + printable(container.name) + ":", container.size.value_or(0),
-                     progress_wanted && container.size.has_value());
+  const std::string label = std::string(program_in_messages) + ": " + printable(container.name) + ":";
+  progress_line line(label, container.size.value_or(0), progress_wanted && container.size.has_value());
   container.progress = &line;
   body_check check = read_container_body(container.source, state, sink, container.header);
   container.progress = nullptr;
@@ -98,7 +98,7 @@ const char* verdict_of(container_fault fault) {
 }  // namespace
 
 bool restore_container(const std::string& operand, const destination& where, const action_choices& choices,
-                       inflater& state) {
+                       inflater& state, std::string* restored_to) {
   opened_container container;
   if (!open_container(operand, container)) return false;
   const std::string final_path = where.file.empty() ? stored_target(container, where.directory) : where.file;
@@ -126,6 +126,7 @@ bool restore_container(const std::string& operand, const destination& where, con
     report(final_path, commit_failure);
     return false;
   }
+  if (restored_to != nullptr) *restored_to = final_path;
   return true;
 }
 

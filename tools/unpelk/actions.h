@@ -31,9 +31,10 @@ struct destination {
 
 // Restores the container. An existing regular file is replaced only with
 // `overwrite`; the container itself, a directory, a device, a FIFO or a
-// socket never is (target_check.h).
+// socket never is (target_check.h). `restored_to`, where given, receives
+// the restored file's name.
 bool restore_container(const std::string& operand, const destination& where, const action_choices& choices,
-                       inflater& state);
+                       inflater& state, std::string* restored_to = nullptr);
 
 bool write_container_to_stdout(const std::string& operand, const action_choices& choices, inflater& state);
 
