@@ -117,6 +117,15 @@ TEST(PlkCommands, EverydayCommandsKeepEveryFile) {
   EXPECT_TRUE(read_file(dir / "a.txt.plk") == a_container);
   plk({"--rm", "b.txt"}, dir, 1, "plk: b.txt.plk: already exists");  // a source whose container failed stays
   EXPECT_TRUE(fs::exists(dir / "b.txt"));
+  // A link under the target's name is replaced as a link, never followed.
+  write_file(dir / "kept", to_bytes("kept"));
+  fs::create_symlink("kept", dir / "a.dat.plk.link");
+  fs::rename(dir / "a.dat.plk.link", dir / "a.dat.plk");
+  plk({"a.dat"}, dir, 1, "plk: a.dat.plk: already exists (use -f to overwrite)\n");
+  plk({"-f", "a.dat"}, dir, 0);
+  EXPECT_FALSE(fs::is_symlink(dir / "a.dat.plk"));
+  EXPECT_TRUE(read_file(dir / "kept") == to_bytes("kept"));
+  fs::remove(dir / "kept");
   plk({"-f", "a.txt"}, dir, 0);
   plk({"a.txt.plk"}, dir, 1, "plk: a.txt.plk: already has the .plk suffix; not compressed\n");
   plk({"-k", "--rm", "a.txt"}, dir, 2, "plk: options -k and --rm exclude each other");
@@ -310,6 +319,24 @@ TEST(PlkTerminal, TerminalsAreNeitherReadNorGivenCompressedData) {
   EXPECT_EQ(large.err.rfind("\rplk: hole:    0%\r", 0), 0u) << large.err;
   EXPECT_EQ(large.err.find('\n'), std::string::npos);
   EXPECT_EQ(large.err.back(), '\r');  // erased: the cursor back where the line began
+}
+
+// The completion offers the options, and with -d, -t or -l only the
+// containers (and directories), by the suffix in force.
+TEST(PlkCompletion, OffersContainersOnlyWhereContainersAreRead) {
+  temp_dir dir;
+  for (const char* name : {"a.txt", "a.txt.plk", "b.pz"}) write_file(dir / name, {});
+  fs::create_directory(dir / "sub");
+  auto complete = [&](const std::string& words) {
+    const std::string script = "source \"$0\"; COMP_WORDS=(" + words + " ''); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); " +
+                               "_plk; printf '%s\\n' \"${COMPREPLY[@]}\" | sort";
+    return run_program("/bin/bash", {"bash", "-c", script, PELK_SOURCE_DIR "/tools/completion/plk"}, dir.path()).out;
+  };
+  EXPECT_EQ(complete("plk"), "a.txt\na.txt.plk\nb.pz\nsub\n");
+  EXPECT_EQ(complete("plk -dk"), "a.txt.plk\nsub\n");
+  EXPECT_EQ(complete("plk --list"), "a.txt.plk\nsub\n");
+  EXPECT_EQ(complete("plk --suffix=.pz -t"), "b.pz\nsub\n");
+  EXPECT_EQ(complete("plk -T"), "0\n1\n2\n4\n8\n");
 }
 
 }  // namespace
