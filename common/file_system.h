@@ -89,6 +89,9 @@ int close_file(int fd);
 // The descriptor's position, or -1 where it has none (a pipe).
 int64_t descriptor_offset(int fd);
 
+// Moves the descriptor's position back to the file's start: 0 or the errno.
+int rewind_file(int fd);
+
 // A terminal (a console on Windows) that a person reads or types at, and
 // its width in columns (0 when unknown).
 bool is_terminal(int fd);
@@ -107,6 +110,14 @@ int give_new_file_permissions(int fd);
 // compressed file and its restored copy carry their source's. 0 or the
 // errno.
 int give_mode_and_time(int fd, const file_status& from);
+
+// Opens a new, empty file for scratch data, for reading and writing, that
+// nothing can leave behind: in the system's temporary directory ($TMPDIR,
+// else /tmp, on POSIX, whose name for it is removed at once; the temporary
+// directory on Windows, where the file goes when its last handle closes,
+// as it does when the process ends in any way). Sets fd and returns 0, or
+// returns the errno; `directory` receives where it was made, for messages.
+int open_scratch_file(int& fd, std::string& directory);
 
 // Removes a file's name (a source that --rm lets go). 0 or the errno.
 int remove_file(const std::string& path);

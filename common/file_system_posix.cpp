@@ -2,6 +2,7 @@
 #include "common/file_system.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -66,6 +67,8 @@ int close_file(int fd) { return ::close(fd) == 0 ? 0 : errno; }
 
 int64_t descriptor_offset(int fd) { return ::lseek(fd, 0, SEEK_CUR); }
 
+int rewind_file(int fd) { return ::lseek(fd, 0, SEEK_SET) == 0 ? 0 : errno; }
+
 bool is_terminal(int fd) { return ::isatty(fd) == 1; }
 
 unsigned terminal_columns(int fd) {
@@ -92,6 +95,16 @@ int give_mode_and_time(int fd, const file_status& from) {
   times[1].tv_sec = static_cast<time_t>(from.modified.seconds);
   times[1].tv_nsec = static_cast<long>(from.modified.nanoseconds);
   return ::futimens(fd, times) == 0 ? 0 : errno;
+}
+
+int open_scratch_file(int& fd, std::string& directory) {
+  const char* chosen = std::getenv("TMPDIR");
+  directory = chosen != nullptr && *chosen != '\0' ? chosen : "/tmp";
+  std::string pattern = directory + "/.pelk-scratch-XXXXXX";
+  fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+  if (fd < 0) return errno;
+  ::unlink(pattern.c_str());
+  return 0;
 }
 
 int remove_file(const std::string& path) { return ::unlink(path.c_str()) == 0 ? 0 : errno; }

@@ -195,6 +195,8 @@ int64_t descriptor_offset(int fd) {
   return ::_lseeki64(fd, 0, SEEK_CUR);
 }
 
+int rewind_file(int fd) { return ::_lseeki64(fd, 0, SEEK_SET) == 0 ? 0 : errno; }
+
 bool is_terminal(int fd) {
   // Not _isatty, which is true of every character device, NUL included.
   DWORD mode;
@@ -210,6 +212,29 @@ unsigned terminal_columns(int fd) {
 void copy_permissions(int, const file_status&) {}
 
 int give_new_file_permissions(int) { return 0; }
+
+int open_scratch_file(int& fd, std::string& directory) {
+  wchar_t folder[MAX_PATH + 1], path[MAX_PATH + 1];
+  const DWORD length = ::GetTempPathW(MAX_PATH + 1, folder);
+  if (length == 0 || length > MAX_PATH) return errno_from_windows(::GetLastError());
+  directory = utf8_from_utf16(std::basic_string_view<utf16_unit>(reinterpret_cast<const utf16_unit*>(folder), length));
+  // GetTempFileNameW makes the file, under a name of its own, and closes it;
+  // it is opened again to be deleted when its last handle closes.
+  if (::GetTempFileNameW(folder, L"plk", 0, path) == 0) return errno_from_windows(::GetLastError());
+  const HANDLE handle = ::CreateFileW(path, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const int error = errno_from_windows(::GetLastError());
+    ::DeleteFileW(path);
+    return error;
+  }
+  fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDWR | _O_BINARY | _O_NOINHERIT);
+  if (fd < 0) {
+    ::CloseHandle(handle);
+    return EMFILE;
+  }
+  return 0;
+}
 
 int remove_file(const std::string& path) {
   const std::wstring wide = system_path(path);

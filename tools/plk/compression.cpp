@@ -139,6 +139,15 @@ bool compress_to_file(counted_source& source, const input_facts& input, const st
   return true;
 }
 
+// "" when target may receive the container of the source, else why not:
+// the checks of a restore's target (target_check.h), with the source
+// itself named as what it is.
+std::string compression_target_refusal(const std::string& target, const file_identity& source, bool overwrite) {
+  file_status existing;
+  if (path_status(target, existing) == 0 && same_file(existing.identity, source)) return "is the file being compressed";
+  return target_refusal(target, source, overwrite);
+}
+
 bool ends_with(const std::string& text, const std::string& end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
@@ -181,13 +190,7 @@ bool compress_named_file(const std::string& path, compression_run& run) {
       ok = compress_into(source, input, standard_output, "standard output", run);
     } else {
       const std::string target = options.output ? *options.output : path + options.suffix;
-      file_status existing;
-      std::string refusal;
-      if (path_status(target, existing) == 0 && same_file(existing.identity, info.identity)) {
-        refusal = "is the file being compressed";
-      } else {
-        refusal = target_refusal(target, info.identity, options.overwrite);
-      }
+      const std::string refusal = compression_target_refusal(target, info.identity, options.overwrite);
       if (!refusal.empty()) {
         report(target, refusal);
       } else {
@@ -236,7 +239,7 @@ bool compress_standard_input(compression_run& run) {
   }
   const input_facts input{name, size, options.stored_name ? options.stored_name->c_str() : nullptr};
   if (!options.output) return compress_into(source, input, standard_output, "standard output", run);
-  if (const std::string refusal = target_refusal(*options.output, info.identity, options.overwrite);
+  if (const std::string refusal = compression_target_refusal(*options.output, info.identity, options.overwrite);
       !refusal.empty()) {
     report(*options.output, refusal);
     return false;

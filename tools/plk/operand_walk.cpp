@@ -14,6 +14,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Names are UTF-8 throughout the programs; std::filesystem on Windows would
+// take and give a narrow string in the ANSI code page instead.
+fs::path path_of(const std::string& utf8) { return fs::path(std::u8string(utf8.begin(), utf8.end())); }
+
+std::string utf8_of(const fs::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
 bool ends_with(const std::string& text, const std::string& end) {
   return text.size() > end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
@@ -23,11 +32,11 @@ void walk(const std::string& directory, const plk_options& options, std::vector<
           bool& all_ok) {
   std::vector<std::string> found;
   std::error_code error;
-  fs::recursive_directory_iterator it(directory, fs::directory_options::none, error);
+  fs::recursive_directory_iterator it(path_of(directory), fs::directory_options::none, error);
   for (; !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
     std::error_code kind_error;
     if (!it->is_regular_file(kind_error) || it->is_symlink(kind_error)) continue;
-    const std::string path = it->path().string();
+    const std::string path = utf8_of(it->path());
     const bool compressed = ends_with(path, options.suffix);
     if (compressed == (options.chosen != plk_mode::compress)) found.push_back(path);
   }

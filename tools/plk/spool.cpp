@@ -1,15 +1,13 @@
 // Standard input held whole: see spool.h.
 //
-// The temporary file goes where TMPDIR says, else /tmp: beside the target
-// there may be no target at all (standard output), and a large stream
-// belongs where the system keeps large scratch files.
+// The temporary file goes to the system's temporary directory
+// (open_scratch_file): beside the target there may be no target at all
+// (standard output), and a large stream belongs where the system keeps
+// large scratch files.
 #include "tools/plk/spool.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "common/file_io.h"
 #include "common/file_system.h"
@@ -26,12 +24,10 @@ spooled_input::~spooled_input() {
 }
 
 std::string spooled_input::spill() {
-  const char* directory = std::getenv("TMPDIR");
-  std::string pattern = directory != nullptr && *directory != '\0' ? directory : "/tmp";
-  pattern += "/.plk-spool-XXXXXX";
-  file_ = ::mkstemp(pattern.data());
-  if (file_ < 0) return "cannot hold it in a temporary file: " + pattern + ": " + std::strerror(errno);
-  ::unlink(pattern.c_str());
+  std::string directory;
+  if (const int error = open_scratch_file(file_, directory)) {
+    return "cannot hold it in a temporary file in " + directory + ": " + std::strerror(error);
+  }
   if (const int error = write_descriptor(&file_, memory_.data(), memory_.size())) {
     return std::string("cannot hold it in a temporary file: ") + std::strerror(error);
   }
@@ -56,7 +52,9 @@ std::string spooled_input::fill(int fd) {
       return std::string("cannot hold it in a temporary file: ") + std::strerror(error);
     }
   }
-  if (file_ >= 0 && ::lseek(file_, 0, SEEK_SET) != 0) return std::strerror(errno);
+  if (file_ >= 0) {
+    if (const int error = rewind_file(file_)) return std::strerror(error);
+  }
   return "";
 }
 
