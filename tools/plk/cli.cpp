@@ -29,10 +29,6 @@
 namespace pelk {
 namespace {
 
-bool ends_with(const std::string& text, const std::string& end) {
-  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
 // Restores one container to where the options send it: standard output,
 // the -o file, the name without the suffix, or else the stored name beside
 // the container.
@@ -45,7 +41,7 @@ bool restore_one(const std::string& operand, const plk_options& options, const a
   destination where{"", directory_of(operand)};
   if (options.output) {
     where = {*options.output, ""};
-  } else if (ends_with(operand, options.suffix) && operand.size() - options.suffix.size() > file_name_start(operand)) {
+  } else if (has_suffix(operand, options.suffix)) {
     where = {operand.substr(0, operand.size() - options.suffix.size()), ""};
   }
   const auto start = std::chrono::steady_clock::now();

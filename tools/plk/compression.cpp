@@ -148,16 +148,12 @@ std::string compression_target_refusal(const std::string& target, const file_ide
   return target_refusal(target, source, overwrite);
 }
 
-bool ends_with(const std::string& text, const std::string& end) {
-  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
 }  // namespace
 
 bool compress_named_file(const std::string& path, compression_run& run) {
   const plk_options& options = run.options;
   const bool derived_target = !options.to_stdout && !options.output;
-  if (derived_target && ends_with(path, options.suffix)) {
+  if (derived_target && has_suffix(path, options.suffix)) {
     report(path, "already has the " + printable(options.suffix) + " suffix; not compressed");
     return false;
   }

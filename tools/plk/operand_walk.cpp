@@ -23,10 +23,6 @@ std::string utf8_of(const fs::path& path) {
   return std::string(text.begin(), text.end());
 }
 
-bool ends_with(const std::string& text, const std::string& end) {
-  return text.size() > end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
 // Appends the regular files below directory that the mode takes.
 void walk(const std::string& directory, const plk_options& options, std::vector<std::string>& inputs,
           bool& all_ok) {
@@ -37,7 +33,7 @@ void walk(const std::string& directory, const plk_options& options, std::vector<
     std::error_code kind_error;
     if (!it->is_regular_file(kind_error) || it->is_symlink(kind_error)) continue;
     const std::string path = utf8_of(it->path());
-    const bool compressed = ends_with(path, options.suffix);
+    const bool compressed = has_suffix(path, options.suffix);
     if (compressed == (options.chosen != plk_mode::compress)) found.push_back(path);
   }
   if (error) {  // the walk ends there: what was found is still taken

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "common/file_system.h"
 #include "container/container.h"
 #include "driver/thread_count.h"
 #include "tools/unpelk/option_parser.h"
@@ -132,6 +133,11 @@ std::string parse_plk_options(int argc, char** argv, plk_options& parsed) {
   parse_state state{parsed};
   return parse_command_line(argc, argv, option_table, parsed.operands,
                             [&](int key, const std::string& value) { return apply(key, value, state); });
+}
+
+bool has_suffix(const std::string& path, const std::string& suffix) {
+  return path.size() > suffix.size() && path.size() - suffix.size() > file_name_start(path) &&
+         path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 std::string check_plk_operands(const plk_options& parsed) {

@@ -38,4 +38,8 @@ std::string check_plk_operands(const plk_options& parsed);
 
 extern const char plk_help_text[];
 
+// Whether the file name at the end of path ends in suffix after a
+// character of its own: "a.plk" has the suffix ".plk", "d/.plk" does not.
+bool has_suffix(const std::string& path, const std::string& suffix);
+
 }  // namespace pelk
