@@ -18,12 +18,16 @@ namespace {
 namespace fs = std::filesystem;
 using strings = std::vector<std::string>;
 
+run_result run_plk(strings args, const temp_dir& dir, const strings& env = {}) {
+  args.insert(args.begin(), PLK_BINARY_PATH);
+  return run_program(PLK_BINARY_PATH, args, dir.path(), env);
+}
+
 // Runs plk in dir; checks the status, and that standard error is empty or
 // (on failure) starts with err_start.
-run_result plk(strings args, const temp_dir& dir, int status, const std::string& err_start = "",
+run_result plk(const strings& args, const temp_dir& dir, int status, const std::string& err_start = "",
                const strings& env = {}) {
-  args.insert(args.begin(), PLK_BINARY_PATH);
-  run_result run = run_program(PLK_BINARY_PATH, args, dir.path(), env);
+  run_result run = run_plk(args, dir, env);
   EXPECT_EQ(run.status, status) << run.err;
   EXPECT_EQ(run.err.rfind(err_start, 0), 0u) << run.err;
   if (status == 0) {
@@ -169,8 +173,34 @@ TEST(PlkCommands, EverydayCommandsKeepEveryFile) {
   plk({"-d", "renamed"}, dir, 0);
   EXPECT_TRUE(read_file(dir / "a.dat") == to_bytes("data\n"));
 
+  // -t and -l are unpelk's, and every long form does what its letter does.
+  bytes damaged = read_file(dir / "a.txt.plk");
+  damaged.back() ^= 1;
+  write_file(dir / "bad.plk", damaged);
+  const run_result listing = plk({"-l", "a.txt.plk", "a.dat.plk"}, dir, 0);
+  EXPECT_EQ(lines(listing.out), 4u);  // heading, two containers, totals
+  EXPECT_NE(listing.out.find(" a.txt\n"), std::string::npos) << listing.out;
+  plk({"-t", "a.txt.plk", "bad.plk", "a.dat.plk"}, dir, 1, "plk: bad.plk: CRC-32 mismatch");
+  const std::vector<std::pair<strings, strings>> same_runs = {
+      {{"-t", "a.txt.plk", "bad.plk"}, {"--test", "a.txt.plk", "bad.plk"}},
+      {{"-l", "-v", "a.txt.plk"}, {"--list", "--verbose", "a.txt.plk"}},
+      {{"-dc", "a.txt.plk"}, {"--decompress", "--stdout", "a.txt.plk"}},
+      {{"-dc", "a.dat.plk"}, {"--uncompress", "--to-stdout", "a.dat.plk"}},
+      {{"-dfk", "-o", "x", "a.dat.plk"}, {"--decompress", "--force", "--keep", "--output=x", "a.dat.plk"}},
+      {{"-qrT2", "missing"}, {"--quiet", "--recursive", "--threads", "2", "missing"}},
+      {{"-h"}, {"--help"}},
+      {{"-V"}, {"--version"}}};
+  for (const auto& [short_form, long_form] : same_runs) {
+    const run_result a = run_plk(short_form, dir), b = run_plk(long_form, dir);
+    EXPECT_EQ(a.status, b.status) << short_form[0];
+    EXPECT_EQ(a.out, b.out) << short_form[0];
+    EXPECT_EQ(a.err, b.err) << short_form[0];
+  }
+  fs::remove(dir / "x");
+  fs::remove(dir / "bad.plk");
+
   // -v: a line per file, then the totals; sizes in the order the work went.
-  const run_result verbose = run_program(PLK_BINARY_PATH, {PLK_BINARY_PATH, "-fv", "a.txt", "a.dat"}, dir.path());
+  const run_result verbose = run_plk({"-fv", "a.txt", "a.dat"}, dir);
   const size_t container_size = read_file(dir / "a.txt.plk").size();
   char figures[96];
   std::snprintf(figures, sizeof figures, "plk: a.txt: %.2f%% (8 => %zu bytes, a.txt.plk), ", 100.0 * container_size / 8,
@@ -178,7 +208,7 @@ TEST(PlkCommands, EverydayCommandsKeepEveryFile) {
   EXPECT_EQ(verbose.status, 0);
   EXPECT_EQ(verbose.err.rfind(figures, 0), 0u) << verbose.err;
   EXPECT_EQ(lines(verbose.err), 3u) << verbose.err;
-  const run_result restoring = run_program(PLK_BINARY_PATH, {PLK_BINARY_PATH, "-dfv", "a.txt.plk"}, dir.path());
+  const run_result restoring = run_plk({"-dfv", "a.txt.plk"}, dir);
   std::snprintf(figures, sizeof figures, "plk: a.txt.plk: %.2f%% (%zu => 8 bytes, a.txt), ",
                 100.0 * container_size / 8, container_size);
   EXPECT_EQ(restoring.err.rfind(figures, 0), 0u) << restoring.err;

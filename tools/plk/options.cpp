@@ -27,7 +27,7 @@ const char plk_help_text[] =
     "  -t, --test           decode and check the CRC-32 and the size; write nothing\n"
     "  -l, --list           list the stored name, sizes, ratio and time stamp\n"
     "  -c, --stdout         write to standard output (also --to-stdout)\n"
-    "  -o FILE              write to FILE (one input only)\n"
+    "  -o, --output=FILE    write to FILE (one input only)\n"
     "  -k, --keep           keep the source (the default)\n"
     "      --rm             remove the source once its output is complete\n"
     "  -f, --force          overwrite existing files; write compressed data to a\n"
