@@ -299,6 +299,17 @@ TEST(PlkFailures, OneFailureStopsNoneOfTheOthers) {
   EXPECT_EQ(sorted_entries(dir.path()), (strings{"a", "b", "c.plk", "d", "fifo"}));
   EXPECT_TRUE(read_file(dir / "a") == to_bytes("first") && read_file(dir / "b") == to_bytes("second"));
 
+  // A source that is standard output too would grow with its own container
+  // for as long as it was read.
+  const std::vector<std::pair<std::string, std::string>> into_themselves = {{"\"$0\" -c a >> a", "a"},
+                                                                          {"\"$0\" < a >> a", "standard input"}};
+  for (const auto& [command, name] : into_themselves) {
+    const run_result same = shell(command, dir);
+    EXPECT_EQ(same.status, 1) << command;
+    EXPECT_EQ(same.err, "plk: " + name + ": is standard output too; its container would be read back into it\n");
+    EXPECT_TRUE(read_file(dir / "a") == to_bytes("first"));
+  }
+
   // An output that fails midway is reported against it, status 1.
   write_file(dir / "big", random_bytes(300000, 5));
   const run_result full = shell("\"$0\" -c big > /dev/full", dir);

@@ -139,6 +139,15 @@ bool compress_to_file(counted_source& source, const input_facts& input, const st
   return true;
 }
 
+// Whether standard output is the source itself (plk -c a >> a): the
+// source would then grow with its own container for as long as it is read.
+bool source_is_standard_output(const file_identity& source) {
+  file_status output;
+  return descriptor_status(standard_output, output) == 0 && same_file(output.identity, source);
+}
+
+constexpr char source_is_output_reason[] = "is standard output too; its container would be read back into it";
+
 // "" when target may receive the container of the source, else why not:
 // the checks of a restore's target (target_check.h), with the source
 // itself named as what it is.
@@ -183,7 +192,11 @@ bool compress_named_file(const std::string& path, compression_run& run) {
     const std::string name(path_tail(path.c_str()));
     const input_facts input{path, info.size, name.c_str()};
     if (options.to_stdout) {
-      ok = compress_into(source, input, standard_output, "standard output", run);
+      if (source_is_standard_output(info.identity)) {
+        report(path, source_is_output_reason);
+      } else {
+        ok = compress_into(source, input, standard_output, "standard output", run);
+      }
     } else {
       const std::string target = options.output ? *options.output : path + options.suffix;
       const std::string refusal = compression_target_refusal(target, info.identity, options.overwrite);
@@ -234,7 +247,13 @@ bool compress_standard_input(compression_run& run) {
     size = spool.size();
   }
   const input_facts input{name, size, options.stored_name ? options.stored_name->c_str() : nullptr};
-  if (!options.output) return compress_into(source, input, standard_output, "standard output", run);
+  if (!options.output) {
+    if (source_is_standard_output(info.identity)) {
+      report(name, source_is_output_reason);
+      return false;
+    }
+    return compress_into(source, input, standard_output, "standard output", run);
+  }
   if (const std::string refusal = compression_target_refusal(*options.output, info.identity, options.overwrite);
       !refusal.empty()) {
     report(*options.output, refusal);
