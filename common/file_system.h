@@ -47,6 +47,12 @@ enum class file_kind : uint8_t {
   other,
 };
 
+// When a file was last modified, in seconds and nanoseconds since 1970.
+struct file_time {
+  int64_t seconds = 0;
+  uint32_t nanoseconds = 0;
+};
+
 struct file_status {
   file_kind kind = file_kind::other;
   file_identity identity;
@@ -55,6 +61,7 @@ struct file_status {
   uint32_t mode = 0;
   uint32_t owner = 0;
   uint32_t group = 0;
+  file_time modified;
 };
 
 // What path names, following links to the end (path_status) or not
@@ -82,6 +89,9 @@ int close_file(int fd);
 // The descriptor's position, or -1 where it has none (a pipe).
 int64_t descriptor_offset(int fd);
 
+// Moves the descriptor's position back to the file's start: 0 or the errno.
+int rewind_file(int fd);
+
 // A terminal (a console on Windows) that a person reads or types at, and
 // its width in columns (0 when unknown).
 bool is_terminal(int fd);
@@ -94,6 +104,23 @@ void copy_permissions(int fd, const file_status& replaced);
 // Gives a file the permissions a new file gets from the process (0666 less
 // the umask on POSIX; Windows has no such bits). 0 or the errno.
 int give_new_file_permissions(int fd);
+
+// Gives a file the permission bits (rwx for owner, group and others; 0 on
+// Windows, which has none) and the modification time of another, as a
+// compressed file and its restored copy carry their source's. 0 or the
+// errno.
+int give_mode_and_time(int fd, const file_status& from);
+
+// Opens a new, empty file for scratch data, for reading and writing, that
+// nothing can leave behind: in the system's temporary directory ($TMPDIR,
+// else /tmp, on POSIX, whose name for it is removed at once; the temporary
+// directory on Windows, where the file goes when its last handle closes,
+// as it does when the process ends in any way). Sets fd and returns 0, or
+// returns the errno; `directory` receives where it was made, for messages.
+int open_scratch_file(int& fd, std::string& directory);
+
+// Removes a file's name (a source that --rm lets go). 0 or the errno.
+int remove_file(const std::string& path);
 
 // Where the last component of path starts: after the last separator ("/";
 // on Windows also "\" and the colon of a drive, "C:name"), or 0.

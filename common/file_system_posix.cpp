@@ -2,6 +2,7 @@
 #include "common/file_system.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -31,6 +32,7 @@ int fill(int result, const struct stat& info, file_status& status) {
   status.mode = static_cast<uint32_t>(info.st_mode & 07777);
   status.owner = static_cast<uint32_t>(info.st_uid);
   status.group = static_cast<uint32_t>(info.st_gid);
+  status.modified = {static_cast<int64_t>(info.st_mtim.tv_sec), static_cast<uint32_t>(info.st_mtim.tv_nsec)};
   return 0;
 }
 
@@ -65,6 +67,8 @@ int close_file(int fd) { return ::close(fd) == 0 ? 0 : errno; }
 
 int64_t descriptor_offset(int fd) { return ::lseek(fd, 0, SEEK_CUR); }
 
+int rewind_file(int fd) { return ::lseek(fd, 0, SEEK_SET) == 0 ? 0 : errno; }
+
 bool is_terminal(int fd) { return ::isatty(fd) == 1; }
 
 unsigned terminal_columns(int fd) {
@@ -82,6 +86,28 @@ int give_new_file_permissions(int fd) {
   ::umask(mask);
   return ::fchmod(fd, 0666 & ~mask) == 0 ? 0 : errno;
 }
+
+int give_mode_and_time(int fd, const file_status& from) {
+  if (::fchmod(fd, static_cast<mode_t>(from.mode & 0777)) != 0) return errno;
+  struct timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_NOW;  // read now, as far as anyone can tell
+  times[1].tv_sec = static_cast<time_t>(from.modified.seconds);
+  times[1].tv_nsec = static_cast<long>(from.modified.nanoseconds);
+  return ::futimens(fd, times) == 0 ? 0 : errno;
+}
+
+int open_scratch_file(int& fd, std::string& directory) {
+  const char* chosen = std::getenv("TMPDIR");
+  directory = chosen != nullptr && *chosen != '\0' ? chosen : "/tmp";
+  std::string pattern = directory + "/.pelk-scratch-XXXXXX";
+  fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+  if (fd < 0) return errno;
+  ::unlink(pattern.c_str());
+  return 0;
+}
+
+int remove_file(const std::string& path) { return ::unlink(path.c_str()) == 0 ? 0 : errno; }
 
 size_t file_name_start(std::string_view path) {
   const size_t slash = path.rfind('/');

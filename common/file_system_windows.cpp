@@ -31,6 +31,30 @@ bool starts_with(const std::wstring& text, const wchar_t* prefix) {
   return text.compare(0, std::char_traits<wchar_t>::length(prefix), prefix) == 0;
 }
 
+// FILETIME counts 100 ns from 1601; file_time counts from 1970.
+constexpr int64_t filetime_ticks_per_second = 10000000;
+constexpr int64_t filetime_ticks_to_1970 = 116444736000000000;
+
+file_time time_from(const FILETIME& time) {
+  const int64_t ticks = static_cast<int64_t>(uint64_t{time.dwHighDateTime} << 32 | time.dwLowDateTime) -
+                        filetime_ticks_to_1970;
+  int64_t seconds = ticks / filetime_ticks_per_second, rest = ticks % filetime_ticks_per_second;
+  if (rest < 0) {
+    --seconds;
+    rest += filetime_ticks_per_second;
+  }
+  return {seconds, static_cast<uint32_t>(rest * 100)};
+}
+
+FILETIME filetime_from(const file_time& time) {
+  const uint64_t ticks = static_cast<uint64_t>(time.seconds * filetime_ticks_per_second + time.nanoseconds / 100 +
+                                               filetime_ticks_to_1970);
+  FILETIME result;
+  result.dwLowDateTime = static_cast<DWORD>(ticks);
+  result.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+  return result;
+}
+
 int handle_status(HANDLE handle, file_status& status, bool see_links) {
   status = file_status{};
   switch (::GetFileType(handle)) {
@@ -53,6 +77,7 @@ int handle_status(HANDLE handle, file_status& status, bool see_links) {
   }
   status.identity = {info.dwVolumeSerialNumber, uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow, true};
   status.size = uint64_t{info.nFileSizeHigh} << 32 | info.nFileSizeLow;
+  status.modified = time_from(info.ftLastWriteTime);
   status.kind = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? file_kind::directory : file_kind::regular;
   if (see_links && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
     FILE_ATTRIBUTE_TAG_INFO tag;
@@ -170,6 +195,8 @@ int64_t descriptor_offset(int fd) {
   return ::_lseeki64(fd, 0, SEEK_CUR);
 }
 
+int rewind_file(int fd) { return ::_lseeki64(fd, 0, SEEK_SET) == 0 ? 0 : errno; }
+
 bool is_terminal(int fd) {
   // Not _isatty, which is true of every character device, NUL included.
   DWORD mode;
@@ -185,6 +212,39 @@ unsigned terminal_columns(int fd) {
 void copy_permissions(int, const file_status&) {}
 
 int give_new_file_permissions(int) { return 0; }
+
+int open_scratch_file(int& fd, std::string& directory) {
+  wchar_t folder[MAX_PATH + 1], path[MAX_PATH + 1];
+  const DWORD length = ::GetTempPathW(MAX_PATH + 1, folder);
+  if (length == 0 || length > MAX_PATH) return errno_from_windows(::GetLastError());
+  directory = utf8_from_utf16(std::basic_string_view<utf16_unit>(reinterpret_cast<const utf16_unit*>(folder), length));
+  // GetTempFileNameW makes the file, under a name of its own, and closes it;
+  // it is opened again to be deleted when its last handle closes.
+  if (::GetTempFileNameW(folder, L"plk", 0, path) == 0) return errno_from_windows(::GetLastError());
+  const HANDLE handle = ::CreateFileW(path, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const int error = errno_from_windows(::GetLastError());
+    ::DeleteFileW(path);
+    return error;
+  }
+  fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDWR | _O_BINARY | _O_NOINHERIT);
+  if (fd < 0) {
+    ::CloseHandle(handle);
+    return EMFILE;
+  }
+  return 0;
+}
+
+int remove_file(const std::string& path) {
+  const std::wstring wide = system_path(path);
+  return ::DeleteFileW(wide.c_str()) ? 0 : errno_from_windows(::GetLastError());
+}
+
+int give_mode_and_time(int fd, const file_status& from) {
+  const FILETIME modified = filetime_from(from.modified);
+  return ::SetFileTime(handle_of(fd), nullptr, nullptr, &modified) ? 0 : errno_from_windows(::GetLastError());
+}
 
 size_t file_name_start(std::string_view path) {
   const size_t separator = path.find_last_of("/\\");

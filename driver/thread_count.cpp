@@ -17,7 +17,6 @@
 #include <cstdlib>
 
 namespace pelk {
-namespace {
 
 unsigned processors_allowed() {
 #ifdef _WIN32
@@ -30,26 +29,26 @@ unsigned processors_allowed() {
   if (sched_getaffinity(0, sizeof allowed, &allowed) != 0) return 1;
   const int count = CPU_COUNT(&allowed);
 #endif
-  return count > 0 ? static_cast<unsigned>(count) : 1;
+  if (count <= 0) return 1;
+  return static_cast<unsigned>(count) < max_threads ? static_cast<unsigned>(count) : max_threads;
 }
 
-}  // namespace
-
-std::optional<unsigned> compression_threads() {
-  const char* setting = std::getenv("PELK_THREADS");
-  if (setting == nullptr) {
-    const unsigned allowed = processors_allowed();
-    return allowed < max_threads ? allowed : max_threads;
-  }
-  // Digits only: no sign, no spaces, no "2x"; at least one of them nonzero.
+std::optional<unsigned> parse_thread_count(const char* text) {
   unsigned value = 0;
-  if (*setting == '\0') return std::nullopt;
-  for (const char* c = setting; *c != '\0'; ++c) {
+  if (*text == '\0') return std::nullopt;
+  for (const char* c = text; *c != '\0'; ++c) {
     if (*c < '0' || *c > '9') return std::nullopt;
     value = value * 10 + static_cast<unsigned>(*c - '0');
     if (value > max_threads) value = max_threads;  // any longer number stays lowered
   }
-  if (value == 0) return std::nullopt;
+  return value;
+}
+
+std::optional<unsigned> compression_threads() {
+  const char* setting = std::getenv("PELK_THREADS");
+  if (setting == nullptr) return processors_allowed();
+  const std::optional<unsigned> value = parse_thread_count(setting);
+  if (value == 0) return std::nullopt;  // at least one digit nonzero
   return value;
 }
 

@@ -21,7 +21,8 @@ mv "$work/staged" "$work/prefix"
 prefix=$work/prefix
 for file in include/pelk.h "$libdir/libpelk.a" "$libdir/libpelk.so" "$libdir/pkgconfig/pelk.pc" \
             "$libdir/cmake/pelk/pelkConfig.cmake" "$libdir/cmake/pelk/pelkConfigVersion.cmake" \
-            bin/pelk bin/unpelk share/man/man1/pelk.1 share/man/man1/unpelk.1 share/man/man3/libpelk.3; do
+            bin/pelk bin/unpelk bin/plk share/man/man1/pelk.1 share/man/man1/unpelk.1 share/man/man1/plk.1 \
+            share/man/man3/libpelk.3 share/bash-completion/completions/plk; do
   [ -e "$prefix/$file" ] || fail "$file was not installed"
 done
 soname=$(objdump -p "$prefix/$libdir/libpelk.so" | awk '$1 == "SONAME" { print $2 }')

@@ -25,15 +25,16 @@ namespace fs = std::filesystem;
 
 // fault goes to the shim (see fault_shim.cpp), which logs each call to log.
 // A wrapper (such as nohup) runs between the shim's set-up and pelk;
-// threads, when given, is PELK_THREADS.
+// threads, when given, is PELK_THREADS; program is pelk unless given.
 run_result run_guarded(const std::vector<std::string>& args, const fs::path& dir, const std::string& fault = "",
-                       const std::string& log = "", const std::string& wrapper = "", const std::string& threads = "") {
+                       const std::string& log = "", const std::string& wrapper = "", const std::string& threads = "",
+                       const std::string& program = pelk_binary()) {
   std::vector<std::string> argv = {"timeout", "60", "env"};
   if (!threads.empty()) argv.push_back("PELK_THREADS=" + threads);
   if (!fault.empty()) argv.insert(argv.end(), {"LD_PRELOAD=" PELK_PRELOAD, "PELK_FAULT=" + fault});
   if (!log.empty()) argv.push_back("PELK_FAULT_LOG=" + log);
   if (!wrapper.empty()) argv.push_back(wrapper);
-  argv.push_back(pelk_binary());
+  argv.push_back(program);
   argv.insert(argv.end(), args.begin(), args.end());
   return run_program("/usr/bin/timeout", argv, dir);
 }
@@ -231,6 +232,38 @@ TEST(SharedTargets, ConcurrentRunsLeaveOneWholeContainer) {
     const bytes target = read_file(dir / "out.plk");
     EXPECT_TRUE(verify_container(target, first, "a.bin").empty() || verify_container(target, second, "b.bin").empty());
     EXPECT_EQ(sorted_entries(dir.path()), (std::vector<std::string>{"a.bin", "b.bin", "out.plk"}));
+  }
+}
+
+// plk meets a fault in the middle of one of several files: that file is
+// reported, its old container kept and no temporary file left, and the
+// file after it is compressed all the same.
+TEST(PlkFaults, AFaultMidwayFailsOnlyItsFile) {
+  temp_dir dir;
+  write_file(dir / "a", random_bytes(300000, 43));  // many reads and writes
+  write_file(dir / "b", to_bytes("second"));
+  const std::vector<std::pair<std::string, std::string>> faults = {
+      {"read-fail 3 5", "plk: a: " + std::string(std::strerror(EIO)) + "\n"},
+      {"write-fail 2 28", "plk: a.plk: write error: " + std::string(std::strerror(ENOSPC)) + "\n"},
+      {"shrink 100000", "plk: a: file changed as it was read\n"}};
+  for (const auto& [fault, message] : faults) {
+    SCOPED_TRACE(fault);
+    write_file(dir / "a.plk", to_bytes("old"));
+    fs::remove(dir / "b.plk");
+    // The shrink ends every input after its bytes, so b is left out of it.
+    const bool both = fault.rfind("shrink", 0) != 0;
+    std::vector<std::string> args = {"-f", "a"};
+    if (both) args.push_back("b");
+    const run_result run = run_guarded(args, dir.path(), fault, "", "", "1", PELK_PLK_PATH);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, message);
+    EXPECT_TRUE(read_file(dir / "a.plk") == to_bytes("old"));
+    if (both) {
+      EXPECT_EQ(verify_container(read_file(dir / "b.plk"), to_bytes("second"), "b"), "");
+    }
+    const std::vector<std::string> left = both ? std::vector<std::string>{"a", "a.plk", "b", "b.plk"}
+                                               : std::vector<std::string>{"a", "a.plk", "b"};
+    EXPECT_EQ(sorted_entries(dir.path()), left);
   }
 }
 

@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <libdeflate.h>
 #include <poll.h>
+#include <pty.h>
+#include <termios.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -108,6 +110,74 @@ run_result run_program(const std::string& program, const std::vector<std::string
   result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
   result.peak_kib = usage.ru_maxrss;
   return result;
+}
+
+attached_run run_attached(const std::vector<std::string>& args, const temp_dir& dir, bool terminal,
+                          const std::string& input, bool output_on_terminal) {
+  int out_pipe[2], in_pipe[2] = {-1, -1}, terminal_side = -1, program_side = -1;
+  std::FILE* err_file = terminal ? nullptr : std::tmpfile();
+  if (::pipe(out_pipe) != 0 || (!terminal && (err_file == nullptr || ::pipe(in_pipe) != 0))) {
+    throw std::runtime_error("pipe failed");
+  }
+  if (terminal) {
+    if (::openpty(&terminal_side, &program_side, nullptr, nullptr, nullptr) != 0) {
+      throw std::runtime_error("openpty failed");
+    }
+    termios mode;  // raw: what the program writes arrives unchanged
+    ::tcgetattr(program_side, &mode);
+    ::cfmakeraw(&mode);
+    ::tcsetattr(program_side, TCSANOW, &mode);
+  } else {
+    // The input fits a pipe's buffer, so nothing has to feed it during the run.
+    if (input.size() > 65536 ||
+        ::write(in_pipe[1], input.data(), input.size()) != static_cast<ssize_t>(input.size())) {
+      throw std::runtime_error("input does not fit a pipe");
+    }
+    ::close(in_pipe[1]);
+  }
+  std::vector<char*> argv;
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(terminal ? program_side : in_pipe[0], 0);
+    ::dup2(terminal && output_on_terminal ? program_side : out_pipe[1], 1);
+    ::dup2(terminal ? program_side : ::fileno(err_file), 2);
+    if (::chdir(dir.path().c_str()) != 0) ::_exit(127);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  ::close(out_pipe[1]);
+  ::close(terminal ? program_side : in_pipe[0]);
+  attached_run run;
+  // The terminal is read as the run goes, as its buffer is small; once the
+  // program has gone it reports EIO.
+  pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {terminal_side, POLLIN, 0}};
+  std::string* sinks[2] = {&run.out, &run.err};
+  for (int open_count = terminal ? 2 : 1; open_count > 0;) {
+    if (::poll(fds, 2, -1) < 0) continue;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      char chunk[4096];
+      const ssize_t got = ::read(fds[i].fd, chunk, sizeof chunk);
+      if (got > 0) {
+        sinks[i]->append(chunk, static_cast<size_t>(got));
+      } else {
+        ::close(fds[i].fd);
+        fds[i].fd = -1;
+        --open_count;
+      }
+    }
+  }
+  int wait_status = 0;
+  ::waitpid(pid, &wait_status, 0);
+  run.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+  if (err_file != nullptr) {
+    std::rewind(err_file);
+    for (int c; (c = std::fgetc(err_file)) != EOF;) run.err.push_back(static_cast<char>(c));
+    std::fclose(err_file);
+  }
+  return run;
 }
 
 std::string announced(const std::string& source) {

@@ -50,6 +50,20 @@ run_result run_program(const std::string& program, const std::vector<std::string
                        const std::filesystem::path& working_dir,
                        const std::vector<std::string>& extra_env = {});
 
+// How a run went with its standard input and error set up as a user's shell
+// would: standard input a pipe holding `input` (at most 64 KiB) and standard
+// error a file, or both on a terminal (a new pseudo-terminal). Standard
+// output is a pipe, or with output_on_terminal the terminal too, whose
+// bytes then all arrive in `err`.
+struct attached_run {
+  int status = -1;
+  std::string out;
+  std::string err;  // all the terminal received, when it was one
+};
+
+attached_run run_attached(const std::vector<std::string>& args, const temp_dir& dir, bool terminal,
+                          const std::string& input = "", bool output_on_terminal = false);
+
 // What pelk prints on standard output before anything else: the banner
 // and the input line, typed in here rather than taken from the program.
 std::string announced(const std::string& source);
@@ -62,6 +76,11 @@ run_result run_pelk(const std::vector<std::string>& args, const std::filesystem:
 // Compresses data with the real binary in a fresh process, as a file named
 // name, and returns the container.
 bytes compress_with_pelk(const bytes& data, const std::string& name = "input.bin");
+
+// The files of the corpus, each a test case of the programs' corpus tests.
+inline constexpr const char* corpus_files[] = {
+    "alice29.txt", "asyoulik.txt", "fireworks.jpeg", "geo.protodata", "html", "html_x_4", "kppkn.gtb", "lcet10.txt",
+    "paper-100k.pdf", "plrabn12.txt", "urls.10K", "dickens", "mr", "reymont", "xml"};
 
 // The corpus directory, or nothing when it is absent.
 std::optional<std::filesystem::path> corpus_dir();

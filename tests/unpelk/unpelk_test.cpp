@@ -42,82 +42,6 @@ run_result unpelk(strings args, const temp_dir& dir, int status, const std::stri
 strings entries_of(const fs::path& directory) { return sorted_entries(directory); }
 strings entries(const temp_dir& dir) { return sorted_entries(dir.path()); }
 
-// How a run went with its standard input and error set up as a user's shell
-// would: standard input a pipe holding `input` and standard error a file,
-// or both on a terminal (a new pseudo-terminal). Standard output is a pipe.
-struct attached_run {
-  int status = -1;
-  std::string out;
-  std::string err;  // all the terminal received, when it was one
-};
-
-attached_run run_attached(const strings& args, const temp_dir& dir, bool terminal, const std::string& input = "") {
-  int out_pipe[2], in_pipe[2] = {-1, -1}, terminal_side = -1, program_side = -1;
-  std::FILE* err_file = terminal ? nullptr : std::tmpfile();
-  if (::pipe(out_pipe) != 0 || (!terminal && (err_file == nullptr || ::pipe(in_pipe) != 0))) {
-    throw std::runtime_error("pipe failed");
-  }
-  if (terminal) {
-    if (::openpty(&terminal_side, &program_side, nullptr, nullptr, nullptr) != 0) {
-      throw std::runtime_error("openpty failed");
-    }
-    termios mode;  // raw: what the program writes arrives unchanged
-    ::tcgetattr(program_side, &mode);
-    ::cfmakeraw(&mode);
-    ::tcsetattr(program_side, TCSANOW, &mode);
-  } else {
-    // The input fits a pipe's buffer, so nothing has to feed it during the run.
-    if (input.size() > 65536 ||
-        ::write(in_pipe[1], input.data(), input.size()) != static_cast<ssize_t>(input.size())) {
-      throw std::runtime_error("input does not fit a pipe");
-    }
-    ::close(in_pipe[1]);
-  }
-  std::vector<char*> argv;
-  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(terminal ? program_side : in_pipe[0], 0);
-    ::dup2(out_pipe[1], 1);
-    ::dup2(terminal ? program_side : ::fileno(err_file), 2);
-    if (::chdir(dir.path().c_str()) != 0) ::_exit(127);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
-  ::close(out_pipe[1]);
-  ::close(terminal ? program_side : in_pipe[0]);
-  attached_run run;
-  // The terminal is read as the run goes, as its buffer is small; once the
-  // program has gone it reports EIO.
-  pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {terminal_side, POLLIN, 0}};
-  std::string* sinks[2] = {&run.out, &run.err};
-  for (int open_count = terminal ? 2 : 1; open_count > 0;) {
-    if (::poll(fds, 2, -1) < 0) continue;
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      char chunk[4096];
-      const ssize_t got = ::read(fds[i].fd, chunk, sizeof chunk);
-      if (got > 0) {
-        sinks[i]->append(chunk, static_cast<size_t>(got));
-      } else {
-        ::close(fds[i].fd);
-        fds[i].fd = -1;
-        --open_count;
-      }
-    }
-  }
-  int wait_status = 0;
-  ::waitpid(pid, &wait_status, 0);
-  run.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
-  if (err_file != nullptr) {
-    std::rewind(err_file);
-    for (int c; (c = std::fgetc(err_file)) != EOF;) run.err.push_back(static_cast<char>(c));
-    std::fclose(err_file);
-  }
-  return run;
-}
-
 class UnpelkCorpus : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(UnpelkCorpus, RestoresTheSourceUnderItsStoredName) {
@@ -130,10 +54,7 @@ TEST_P(UnpelkCorpus, RestoresTheSourceUnderItsStoredName) {
   EXPECT_EQ(entries(dir).size(), 2u);  // c.plk and the restored file: no temporary file left
 }
 
-INSTANTIATE_TEST_SUITE_P(Corpus, UnpelkCorpus,
-                         ::testing::Values("alice29.txt", "asyoulik.txt", "fireworks.jpeg", "geo.protodata", "html",
-                                           "html_x_4", "kppkn.gtb", "lcet10.txt", "paper-100k.pdf", "plrabn12.txt",
-                                           "urls.10K", "dickens", "mr", "reymont", "xml"),
+INSTANTIATE_TEST_SUITE_P(Corpus, UnpelkCorpus, ::testing::ValuesIn(corpus_files),
                          [](const auto& test) { return std::to_string(test.index); });
 
 TEST(UnpelkRoundTrip, SyntheticInputsThroughStandardOutput) {
@@ -492,10 +413,56 @@ TEST(UnpelkSeveral, EachContainerIsRestoredWhereTheOperandsSay) {
   EXPECT_EQ(entries_of(dir / "into"), strings{"b.txt"});
 
   const bytes kept = read_file(dir / "sub/b.plk");
-  unpelk({"a.plk", "sub/b.plk"}, dir, 1, "unpelk: sub/b.plk: already exists (use -f to overwrite)\n");
+  unpelk({"a.plk", "sub/b.plk"}, dir, 1, "unpelk: sub/b.plk: is a pelk container, not a target");
   unpelk({"-d", "a.plk", "sub/b.plk"}, dir, 1, "unpelk: a.plk: is not a directory\n");
   EXPECT_TRUE(read_file(dir / "sub/b.plk") == kept);
   EXPECT_EQ(entries(dir), (strings{"a.plk", "a.txt", "bad.plk", "into", "out", "sub"}));
+}
+
+// Two containers matched by one glob (unpelk -f *.plk) were taken as a
+// container and its target, and the second was replaced by the first's
+// data, status 0; without -f the refusal suggested exactly that.
+TEST(UnpelkSeveral, AContainerIsNeverTheTargetOfAnother) {
+  temp_dir dir;
+  const bytes alpha = compress_with_pelk(to_bytes("alpha\n"), "a.txt");
+  const bytes beta = compress_with_pelk(to_bytes("beta\n"), "b.txt");
+  write_file(dir / "a.plk", alpha);
+  write_file(dir / "b.plk", beta);
+  fs::create_symlink("b.plk", dir / "link.plk");
+  const std::string refusal =
+      ": is a pelk container, not a target: to restore both, use -d DIR or restore them one at a time; "
+      "to replace it, remove it first\n";
+  const std::vector<strings> two_operands = {{"-f", "a.plk", "b.plk"}, {"a.plk", "b.plk"}, {"-f", "a.plk", "link.plk"}};
+  for (const strings& args : two_operands) {
+    EXPECT_EQ(unpelk(args, dir, 1).err, "unpelk: " + args.back() + refusal);
+  }
+  EXPECT_TRUE(read_file(dir / "b.plk") == beta);
+  EXPECT_EQ(entries(dir), (strings{"a.plk", "b.plk", "link.plk"}));
+  unpelk({"-d", ".", "a.plk", "b.plk"}, dir, 0);  // what the message offers
+  EXPECT_TRUE(read_file(dir / "a.txt") == to_bytes("alpha\n") && read_file(dir / "b.txt") == to_bytes("beta\n"));
+
+  // Anything else that is a regular file is still a target for -f, even one
+  // that starts as a container does.
+  write_file(dir / "near.plk", bytes{0x1F, 0x8B, 8});
+  unpelk({"-f", "a.plk", "near.plk"}, dir, 0);
+  EXPECT_TRUE(read_file(dir / "near.plk") == to_bytes("alpha\n"));
+}
+
+// The help and the version reported success when they could not be
+// written, unlike everything else unpelk writes to standard output.
+TEST(UnpelkOptions, HelpAndVersionReportAFailedWrite) {
+  temp_dir dir;
+  const std::vector<std::pair<std::string, std::string>> outputs = {{"> /dev/full", std::strerror(ENOSPC)},
+                                                                    {">&-", std::strerror(EBADF)}};
+  for (const auto& [redirection, reason] : outputs) {
+    for (const char* option : {"--help", "-V"}) {
+      SCOPED_TRACE(std::string(option) + " " + redirection);
+      const strings shell = {"sh", "-c", "exec \"$0\" \"$1\" " + redirection, UNPELK_BINARY_PATH, option};
+      const run_result run = run_program("/bin/sh", shell, dir.path());
+      EXPECT_EQ(run.status, 1);
+      EXPECT_EQ(run.err, "unpelk: standard output: write error: " + reason + "\n");
+    }
+  }
 }
 
 // A container arrives through a pipe: "-" names standard input, which -c
@@ -520,6 +487,7 @@ TEST(UnpelkStandardInput, AContainerArrivesThroughAPipe) {
   const std::string listing = through_pipe({"-l", "-"}, 0, piped).out;
   EXPECT_EQ(listing.substr(listing.find('\n') + 1, 26), figures) << listing;
   EXPECT_EQ(listing.substr(listing.size() - 7), " p.txt\n");
+  EXPECT_EQ(through_pipe({"-l"}, 0, piped).out, listing);  // was a usage error, unlike -c and -t
   through_pipe({"-"}, 0, piped);
   EXPECT_TRUE(read_file(dir / "p.txt") == to_bytes(text));
 

@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 #include "common/file_io.h"
 #include "common/file_system.h"
@@ -22,14 +23,20 @@ namespace pelk {
 namespace {
 
 int discard_bytes(void*, const uint8_t*, size_t) { return 0; }
+
+int current_year() {
+  const std::time_t now = std::time(nullptr);
+  const std::tm* local = std::localtime(&now);
+  return local != nullptr ? local->tm_year + 1900 : 1980;
+}
 constexpr byte_sink discard{discard_bytes, nullptr};
 
 // Decodes the rest of the container into sink and checks it, under a
 // progress line when one is wanted and the container's length is known.
 // Reports nothing.
 body_check decode(opened_container& container, inflater& state, byte_sink sink, bool progress_wanted) {
-  progress_line line("unpelk: " + printable(container.name) + ":", container.size.value_or(0),
-                     progress_wanted && container.size.has_value());
+  const std::string label = std::string(program_in_messages) + ": " + printable(container.name) + ":";
+  progress_line line(label, container.size.value_or(0), progress_wanted && container.size.has_value());
   container.progress = &line;
   body_check check = read_container_body(container.source, state, sink, container.header);
   container.progress = nullptr;
@@ -91,7 +98,7 @@ const char* verdict_of(container_fault fault) {
 }  // namespace
 
 bool restore_container(const std::string& operand, const destination& where, const action_choices& choices,
-                       inflater& state) {
+                       inflater& state, std::string* restored_to) {
   opened_container container;
   if (!open_container(operand, container)) return false;
   const std::string final_path = where.file.empty() ? stored_target(container, where.directory) : where.file;
@@ -112,11 +119,14 @@ bool restore_container(const std::string& operand, const destination& where, con
     discard_temporary(output);
     return false;
   }
-  const std::string commit_failure = commit_output(output, choices.overwrite);
+  // Only a container named on the command line is a file of its own.
+  const bool carried = choices.carry_attributes && container.owns_fd;
+  const std::string commit_failure = commit_output(output, choices.overwrite, carried ? &container.status : nullptr);
   if (!commit_failure.empty()) {
     report(final_path, commit_failure);
     return false;
   }
+  if (restored_to != nullptr) *restored_to = final_path;
   return true;
 }
 
@@ -159,6 +169,17 @@ bool list_container(const std::string& operand, const action_choices& choices, i
   if (check.fault == container_fault::none) return true;
   std::fflush(stdout);  // the line first, where both reach one terminal
   return report_check(container, check, "");
+}
+
+bool list_containers(const std::vector<std::string>& operands, const action_choices& choices, inflater& state) {
+  listing_state listing;
+  listing.current_year = current_year();
+  bool all_ok = true;
+  for (const std::string& path : operands) all_ok &= list_container(path, choices, state, listing);
+  if (operands.size() > 1 && listing.heading_printed) {
+    std::printf("%s\n", totals_line(listing.totals, choices.verbose).c_str());
+  }
+  return all_ok;
 }
 
 }  // namespace pelk

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "inflate/inflate.h"
 #include "tools/unpelk/listing.h"
@@ -16,6 +17,9 @@ struct action_choices {
   bool overwrite = false;  // -f
   bool progress = true;    // a progress line may be drawn (not -q)
   bool verbose = false;    // -l -v
+  // A restored file takes the container file's permission bits and
+  // modification time, which the container was given from its source (plk).
+  bool carry_attributes = false;
 };
 
 // Where a restored file goes: the named file, or the stored name inside a
@@ -27,9 +31,10 @@ struct destination {
 
 // Restores the container. An existing regular file is replaced only with
 // `overwrite`; the container itself, a directory, a device, a FIFO or a
-// socket never is (target_check.h).
+// socket never is (target_check.h). `restored_to`, where given, receives
+// the restored file's name.
 bool restore_container(const std::string& operand, const destination& where, const action_choices& choices,
-                       inflater& state);
+                       inflater& state, std::string* restored_to = nullptr);
 
 bool write_container_to_stdout(const std::string& operand, const action_choices& choices, inflater& state);
 
@@ -49,5 +54,9 @@ struct listing_state {
 // reported and fails the listing, after its line.
 bool list_container(const std::string& operand, const action_choices& choices, inflater& state,
                     listing_state& listing);
+
+// Lists every operand, ending a listing of several with their totals.
+// Returns whether every one was listed.
+bool list_containers(const std::vector<std::string>& operands, const action_choices& choices, inflater& state);
 
 }  // namespace pelk

@@ -16,27 +16,28 @@
 
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <string>
 
 #include "common/file_system.h"
 #include "container/temporary_file.h"
 #include "tools/unpelk/actions.h"
+#include "tools/unpelk/container_input.h"
 #include "tools/unpelk/options.h"
+#include "tools/unpelk/program_output.h"
 #include "tools/unpelk/stored_name.h"
 
 namespace pelk {
 namespace {
 
-int usage_error(const std::string& message) {
-  std::fprintf(stderr, "unpelk: %s (unpelk --help shows the usage)\n", message.c_str());
-  return exit_usage;
-}
+constexpr char container_target_reason[] =
+    "is a pelk container, not a target: to restore both, use -d DIR or restore them one at a time; "
+    "to replace it, remove it first";
 
-int current_year() {
-  const std::time_t now = std::time(nullptr);
-  const std::tm* local = std::localtime(&now);
-  return local != nullptr ? local->tm_year + 1900 : 1980;
+// Whether both paths name one file; the container restored over itself
+// has a refusal of its own.
+bool same_file_as(const std::string& a, const std::string& b) {
+  file_status first, second;
+  return path_status(a, first) == 0 && path_status(b, second) == 0 && same_file(first.identity, second.identity);
 }
 
 bool is_directory(const std::string& path) {
@@ -66,6 +67,13 @@ bool restore_all(const options& parsed, const action_choices& choices, inflater&
   }
   if (!parsed.directory && parsed.operands.size() == 2) {
     const std::string& target = parsed.operands[1];
+    // Two containers matched by one glob (unpelk -f *.plk) look like a
+    // container and its target; -f would then replace the second with the
+    // first, so a container is never a target, whatever the options.
+    if (holds_container(target) && !same_file_as(target, parsed.operands[0])) {
+      report(target, container_target_reason);
+      return false;
+    }
     const destination where =
         is_directory(target) ? destination{"", as_directory(target)} : destination{target, ""};
     return restore_container(parsed.operands[0], where, choices, state);
@@ -86,16 +94,11 @@ int unpelk_main(int argc, char** argv) {
   options parsed;
   const std::string problem = parse_options(argc, argv, parsed);
   if (!problem.empty()) return usage_error(problem);
-  if (parsed.help) {
-    std::fputs(help_text, stdout);
-    return exit_ok;
-  }
-  if (parsed.version) {
-    std::printf("unpelk %s\n", PELK_VERSION);
-    return exit_ok;
-  }
-  const bool to_be_decoded = parsed.chosen == mode::to_stdout || parsed.chosen == mode::test;
-  if (parsed.operands.empty() && to_be_decoded && !is_terminal(standard_input)) {
+  if (parsed.help) return print_and_exit_status(help_text);
+  if (parsed.version) return print_and_exit_status("unpelk " PELK_VERSION "\n");
+  // Every mode but restoring reads a piped container by itself; a restore
+  // without one names no file to restore.
+  if (parsed.operands.empty() && parsed.chosen != mode::restore && !is_terminal(standard_input)) {
     parsed.operands.push_back(standard_input_operand);
   }
   const std::string operand_problem = check_operands(parsed);
@@ -104,7 +107,7 @@ int unpelk_main(int argc, char** argv) {
   install_signal_cleanup();
   const inflater_ptr state = make_inflater();
   if (!state) {
-    std::fprintf(stderr, "unpelk: out of memory\n");
+    std::fprintf(stderr, "%s: out of memory\n", program_in_messages);
     return exit_failure;
   }
   action_choices choices;
@@ -123,20 +126,11 @@ int unpelk_main(int argc, char** argv) {
     case mode::test:
       for (const std::string& path : parsed.operands) all_ok &= test_container(path, choices, *state);
       break;
-    case mode::list: {
-      listing_state listing;
-      listing.current_year = current_year();
-      for (const std::string& path : parsed.operands) all_ok &= list_container(path, choices, *state, listing);
-      if (parsed.operands.size() > 1 && listing.heading_printed) {
-        std::printf("%s\n", totals_line(listing.totals, parsed.verbose).c_str());
-      }
+    case mode::list:
+      all_ok = list_containers(parsed.operands, choices, *state);
       break;
-    }
   }
-  if (std::fflush(stdout) != 0) {
-    report("standard output", "write error");
-    all_ok = false;
-  }
+  all_ok &= standard_output_flushed();
   return all_ok ? exit_ok : exit_failure;
 }
 

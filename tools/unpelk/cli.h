@@ -3,10 +3,6 @@
 
 namespace pelk {
 
-inline constexpr int exit_ok = 0;
-inline constexpr int exit_failure = 1;
-inline constexpr int exit_usage = 2;
-
 // Runs unpelk on its arguments and returns the exit status.
 int unpelk_main(int argc, char** argv);
 

@@ -6,6 +6,7 @@
 
 #include "common/file_io.h"
 #include "common/file_system.h"
+#include "container/container_format.h"
 #include "tools/unpelk/options.h"
 #include "tools/unpelk/stored_name.h"
 
@@ -81,6 +82,7 @@ bool open_container(const std::string& operand, opened_container& container) {
       standard_input_named ? open_standard_input(container, info) : open_named(operand, container, info);
   if (!opened) return false;
   container.identity = info.identity;
+  container.status = info;
   container.source.read = read_counted;
   container.source.context = &container;
   const container_problem problem = read_container_header(container.source, container.header);
@@ -89,6 +91,22 @@ bool open_container(const std::string& operand, opened_container& container) {
     return false;
   }
   return true;
+}
+
+bool holds_container(const std::string& path) {
+  file_status info;
+  if (path_status(path, info) != 0 || info.kind != file_kind::regular) return false;
+  int fd = open_for_reading(path);
+  if (fd < 0) return false;
+  uint8_t start[sizeof container_magic] = {};
+  size_t got = 0;
+  while (got < sizeof start) {
+    const ptrdiff_t step = read_descriptor(&fd, start + got, sizeof start - got);
+    if (step <= 0) break;
+    got += static_cast<size_t>(step);
+  }
+  close_file(fd);
+  return got == sizeof start && std::memcmp(start, container_magic, sizeof start) == 0;
 }
 
 }  // namespace pelk

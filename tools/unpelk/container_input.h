@@ -22,6 +22,7 @@ struct opened_container {
   // file's size from the current offset on. Unknown for a pipe.
   std::optional<uint64_t> size;
   file_identity identity;  // a pipe's too, where the system gives it one
+  file_status status;      // what was opened: a file's mode and time travel to what it restores
   byte_source source;
   container_header header;
   uint64_t bytes_read = 0;             // so far, header included
@@ -37,5 +38,10 @@ struct opened_container {
 // reports why not against its name and returns false. A named file must be
 // a regular file; standard input may be anything but a terminal.
 bool open_container(const std::string& operand, opened_container& container);
+
+// Whether path names a regular file (or a link to one) that begins with a
+// container's magic bytes: a file that a restore must not replace by
+// accident, as two containers matched by one glob would have it.
+bool holds_container(const std::string& path);
 
 }  // namespace pelk

@@ -1,17 +1,10 @@
-// The command line, in the manner of the everyday compressors: one-letter
-// options that may be grouped (-tf) and stand anywhere, the same options by
-// name (--test), "--" ending them, then the operands.
-//
-// -d takes a value, as the rest of its group (-dout, -fdout) or as the next
-// argument (-d out); --directory takes it after "=" or as the next argument.
-// Long names must be given whole: a prefix that happens to be unique today
-// would change meaning when an option is added.
+// unpelk's options and its help; the command line is taken apart by
+// option_parser.h, as plk's is.
 #include "tools/unpelk/options.h"
 
 #include <algorithm>
-#include <string_view>
 
-#include "tools/unpelk/stored_name.h"
+#include "tools/unpelk/option_parser.h"
 
 namespace pelk {
 
@@ -24,10 +17,12 @@ const char help_text[] =
     "\n"
     "With no option, FILE.plk is restored under the name it stores, beside it.\n"
     "Two operands are always a container and its TARGET: the file to restore to,\n"
-    "or an existing directory to restore into. Three or more operands are all\n"
-    "containers, each restored beside itself; with -d every operand is a\n"
-    "container, restored into DIR. The FILE.plk \"-\" is standard input, which -c\n"
-    "and -t also read when no container is given and it is not a terminal.\n"
+    "or an existing directory to restore into; a TARGET that is a container is\n"
+    "refused even with -f: restore both with -d DIR or one at a time, or remove\n"
+    "it first to replace it. Three or more operands are all containers, each\n"
+    "restored beside itself; with -d every operand is a container, restored into\n"
+    "DIR. The FILE.plk \"-\" is standard input, which -c, -t and -l also read when\n"
+    "no container is given and it is not a terminal.\n"
     "\n"
     "  -c, --stdout         write the restored data to standard output\n"
     "                       (also --to-stdout)\n"
@@ -46,18 +41,14 @@ const char help_text[] =
 
 namespace {
 
-struct long_option {
-  std::string_view name;
-  char letter;  // the short option it stands for
-};
-
-constexpr long_option long_options[] = {
-    {"stdout", 'c'}, {"to-stdout", 'c'}, {"test", 't'},  {"list", 'l'},  {"verbose", 'v'},  {"directory", 'd'},
-    {"force", 'f'},  {"keep", 'k'},      {"quiet", 'q'}, {"help", 'h'},  {"version", 'V'},
+constexpr option_spec option_table[] = {
+    {"stdout", 'c', 'c'},  {"to-stdout", 0, 'c'}, {"test", 't', 't'}, {"list", 'l', 'l'},
+    {"verbose", 'v', 'v'}, {"directory", 'd', 'd', "a directory name"}, {"force", 'f', 'f'},
+    {"keep", 'k', 'k'},    {"quiet", 'q', 'q'},   {"help", 'h', 'h'}, {"version", 'V', 'V'},
 };
 
 // Applies one option; `value` is -d's. Returns "" or the usage error.
-std::string apply(char letter, const std::string& value, options& parsed, bool& mode_given) {
+std::string apply(int letter, const std::string& value, options& parsed, bool& mode_given) {
   switch (letter) {
     case 'f': parsed.overwrite = true; break;
     case 'h': parsed.help = true; break;
@@ -66,14 +57,12 @@ std::string apply(char letter, const std::string& value, options& parsed, bool& 
     case 'q': parsed.quiet = true; break;
     case 'v': parsed.verbose = true; break;
     case 'd': parsed.directory = value; break;
-    case 'c': case 't': case 'l': {
+    default: {
       const mode chosen = letter == 'c' ? mode::to_stdout : letter == 't' ? mode::test : mode::list;
       if (mode_given && parsed.chosen != chosen) return "options -c, -t and -l exclude each other";
       mode_given = true;
       parsed.chosen = chosen;
-      break;
     }
-    default: return "unknown option -" + printable(std::string_view(&letter, 1));
   }
   return "";
 }
@@ -81,56 +70,10 @@ std::string apply(char letter, const std::string& value, options& parsed, bool& 
 }  // namespace
 
 std::string parse_options(int argc, char** argv, options& parsed) {
-  bool options_ended = false;
   bool mode_given = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (options_ended || arg.size() < 2 || arg[0] != '-') {
-      parsed.operands.push_back(arg);
-      continue;
-    }
-    if (arg == "--") {
-      options_ended = true;
-      continue;
-    }
-    std::string problem;
-    if (arg[1] == '-') {
-      const size_t equals = arg.find('=');
-      const std::string name = arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
-      const auto found = std::find_if(std::begin(long_options), std::end(long_options),
-                                      [&](const long_option& option) { return option.name == name; });
-      if (found == std::end(long_options)) return "unknown option --" + printable(name);
-      std::string value;
-      if (found->letter == 'd') {
-        if (equals != std::string::npos) {
-          value = arg.substr(equals + 1);
-        } else if (i + 1 < argc) {
-          value = argv[++i];
-        } else {
-          return "option --directory needs a directory name";
-        }
-      } else if (equals != std::string::npos) {
-        return "option --" + name + " takes no value";
-      }
-      problem = apply(found->letter, value, parsed, mode_given);
-    } else {
-      for (size_t at = 1; at < arg.size() && problem.empty(); ++at) {
-        if (arg[at] != 'd') {
-          problem = apply(arg[at], "", parsed, mode_given);
-          continue;
-        }
-        std::string value = arg.substr(at + 1);
-        if (value.empty()) {
-          if (i + 1 == argc) return "option -d needs a directory name";
-          value = argv[++i];
-        }
-        problem = apply('d', value, parsed, mode_given);
-        break;
-      }
-    }
-    if (!problem.empty()) return problem;
-  }
-  return "";
+  return parse_command_line(argc, argv, option_table, parsed.operands, [&](int key, const std::string& value) {
+    return apply(key, value, parsed, mode_given);
+  });
 }
 
 std::string check_operands(const options& parsed) {

@@ -10,16 +10,18 @@
 #include <cstring>
 
 #include "common/file_system.h"
+#include "tools/unpelk/stored_name.h"
 
 namespace pelk {
 
 std::string create_output(const std::string& final_path, temporary_file& file) {
-  const int error = create_temporary(final_path, "unpelk", file);
+  const int error = create_temporary(final_path, program_in_messages, file);
   return error == 0 ? "" : std::strerror(error);
 }
 
-std::string commit_output(temporary_file& file, bool overwrite) {
-  if (const int error = give_new_file_permissions(file.fd)) {
+std::string commit_output(temporary_file& file, bool overwrite, const file_status* carried) {
+  const int given = carried != nullptr ? give_mode_and_time(file.fd, *carried) : give_new_file_permissions(file.fd);
+  if (const int error = given) {
     discard_temporary(file);
     return std::strerror(error);
   }

@@ -57,7 +57,7 @@ const char* windows_name_reason(std::string_view name) {
 }
 
 void report(const std::string& file, const std::string& reason) {
-  std::fprintf(stderr, "unpelk: %s: %s\n", printable(file).c_str(), reason.c_str());
+  std::fprintf(stderr, "%s: %s: %s\n", program_in_messages, printable(file).c_str(), reason.c_str());
 }
 
 }  // namespace pelk

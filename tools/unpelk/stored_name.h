@@ -34,6 +34,11 @@ inline constexpr bool refuses_windows_names = true;
 inline constexpr bool refuses_windows_names = false;
 #endif
 
+// The program that speaks in reports, usage errors, progress lines and
+// temporary file names: unpelk, or plk, which restores through the same
+// units. Set once, before anything is reported.
+inline const char* program_in_messages = "unpelk";
+
 // "unpelk: <file>: <reason>" on standard error, the file name escaped: it
 // may be a stored name or a hostile name given on the command line
 // (unpelk -t *.plk), and neither must reach the terminal raw.
