@@ -38,10 +38,9 @@
 // marks the first differing byte.
 #include "engine/match_finder.h"
 
-#include <bit>
 #include <cstring>
 
-#include "common/byte_order.h"
+#include "engine/match_bytes.h"
 
 namespace pelk {
 
@@ -68,49 +67,14 @@ static_assert(window_capacity - 1 + max_match < sizeof(match_finder::window),
 
 namespace {
 
-// The hash of the three bytes at p, taken afresh rather than rolled.
-uint32_t hash_at(const uint8_t* window, uint32_t p) {
-  return hash_take(hash_take(window[p], window[p + 1]), window[p + 2]);
-}
-
-// Words are read little-endian on every processor, so byte k of the string
-// is always bits 8k..8k+7: the lowest differing bit names the first
-// differing byte, and a mask of low bits selects the first bytes. Read in
-// native order, a big-endian processor would find the last differing byte
-// and test the wrong end of each word.
-uint64_t load_word(const uint8_t* p) { return load_le64(p); }
-
-// Prefetching is a hint; a compiler without it just waits for the load.
-inline void prefetch(const void* p) {
-#if defined(__GNUC__) || defined(__clang__)
-  __builtin_prefetch(p);
-#else
-  (void)p;
-#endif
-}
-
-// The number of equal leading bytes of a and b, given that the first three
-// agree, capped at max_match. Offsets 3..258 take 32 steps of eight bytes; no
-// byte past offset 258 is read.
-uint32_t count_match(const uint8_t* a, const uint8_t* b) {
-  static_assert((max_match + 1 - min_match) % 8 == 0);
-  for (uint32_t len = min_match; len <= max_match; len += 8) {
-    const uint64_t diff = load_word(a + len) ^ load_word(b + len);
-    if (diff != 0) {
-      const uint32_t equal_bytes = static_cast<uint32_t>(std::countr_zero(diff)) / 8;
-      const uint32_t length = len + equal_bytes;
-      return length < max_match ? length : max_match;
-    }
-  }
-  return max_match;
-}
-
 }  // namespace
 
 void reset_finder(match_finder& finder, int level, input_source input) {
   finder.params = level_table[level];
   finder.input = input;
   std::memset(finder.chain_heads, 0, sizeof finder.chain_heads);
+  finder.keyed.active = false;
+  finder.keyed.next_decision = 0;
 }
 
 uint32_t match_init(match_finder& finder, int level, input_source input) {
@@ -130,8 +94,8 @@ uint32_t match_init(match_finder& finder, int level, input_source input) {
   return ahead;
 }
 
-uint32_t find_best_match(const match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
-                         uint32_t& match_pos) {
+uint32_t walk_hash_chain(const match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
+                         uint32_t& match_pos, uint32_t* walked) {
   const uint8_t* const window = finder.window;
   const uint64_t* const chain_successors = finder.chain_successors;
   const uint32_t stop_length = finder.params.stop_length;
@@ -214,6 +178,8 @@ uint32_t find_best_match(const match_finder& finder, uint32_t scan_pos, uint32_t
     break;
   }
 done:
+  // Roughly: the group a search ended in counts whole.
+  if (walked != nullptr) *walked = budget - allowed;
   if (best_pos != 0) match_pos = best_pos;
   return best;
 }
@@ -233,6 +199,15 @@ uint64_t rebase_lanes(uint64_t lanes) {
 
 }  // namespace
 
+void rebase_positions(uint16_t* positions, uint32_t count) {
+  for (uint32_t i = 0; i < count; i += 4) {
+    uint64_t lanes;
+    std::memcpy(&lanes, positions + i, sizeof lanes);
+    lanes = rebase_lanes(lanes);
+    std::memcpy(positions + i, &lanes, sizeof lanes);
+  }
+}
+
 window_fill top_up_window(match_finder& finder, uint32_t scan_pos, uint32_t ahead) {
   window_fill fill{0, 0};
   uint32_t room = window_capacity - scan_pos - ahead;
@@ -244,12 +219,8 @@ window_fill top_up_window(match_finder& finder, uint32_t scan_pos, uint32_t ahea
     for (uint32_t p = 0; p < half_window; ++p) {
       finder.chain_successors[p] = rebase_lanes(finder.chain_successors[p + half_window]);
     }
-    for (uint32_t i = 0; i < hash_size; i += 4) {
-      uint64_t lanes;
-      std::memcpy(&lanes, finder.chain_heads + i, sizeof lanes);
-      lanes = rebase_lanes(lanes);
-      std::memcpy(finder.chain_heads + i, &lanes, sizeof lanes);
-    }
+    rebase_positions(finder.chain_heads, hash_size);
+    if (finder.keyed.active) slide_keyed_chains(finder.keyed);
     room += half_window;
   }
   if (finder.input_ended) return fill;

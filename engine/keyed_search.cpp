@@ -1,0 +1,265 @@
+// The lazy parse's search: the result of the plain chain walk
+// (walk_hash_chain), found from the few candidates that can change it.
+//
+// What the walk computes. For a search at s with the held length P, the
+// budget N (chain_limit, a quarter once P >= good_enough) and the floor
+// F = s - max_distance (or 0), the walk examines the first N entries of s's
+// three-byte hash chain, each after the first lying above F (the caller
+// checked the first, which may lie at F). It returns the first examined
+// entry whose length reaches stop_length; else the first examined one of
+// greatest length, if that beats P; else P. Only a record, a candidate
+// longer than every one before it (and than P), ever changes what the walk
+// holds. So any search that visits every record, in the walk's order, and
+// can tell which of the candidates it visits the walk would have examined,
+// returns the same.
+//
+// Ranks tell the walk's order without walking it. The lazy parse inserts
+// every position, in order, into the chains, and a chain holds exactly the
+// positions of its hash bucket, nearest first, down to the first that left
+// the window. Each position here gets, when it is indexed, the number of
+// earlier positions of its bucket (its rank), so a position c of s's bucket
+// is entry d = rank(s) - rank(c) of s's chain: the walk examined c exactly
+// when 1 <= d <= N and (c > F or d == 1). Fewer than 32768 insertions lie
+// between s and any c at or above F, so 16-bit ranks give d exactly. Along
+// the chain positions fall and entries rise, so the first entry of the
+// bucket past N ends every walk below.
+//
+// Chains keyed by longer prefixes find the records. A record after a best
+// of B agrees with s in its first B + 1 bytes, so it lies on s's chain of
+// every key of k <= B + 1 bytes: the chain of all earlier positions whose
+// first k bytes hash alike. The search walks the longest such chain, nearest
+// first like the walk. What it passes over differs from s within k bytes,
+// can be at most B long, and is no record. What it finds on it may still be
+// a collision, a position whose hash agrees but whose bytes do not: one
+// whose first three bytes differ from s's is in another bucket, its rank
+// means nothing, and it is no record either; one whose three agree is in
+// s's bucket, and its rank says whether the walk examined it. Below a best
+// of key_lengths[0] - 1 no key applies and the search walks s's own chain,
+// counting entries as the walk does.
+//
+// Switching chains after a record at c with the new best B, for the longest
+// key k <= B + 1: when k <= B, c itself agrees with s in k bytes and lies on
+// s's k-chain, which goes on from c; when k = B + 1, the search starts at
+// the k-chain's head and passes over what lies at or above c: those nearer
+// positions were visited already with a smaller best, which they did not
+// beat (they are on every shorter chain too).
+//
+// Indexing. A position's keys are its first k bytes; indexed when it is
+// inserted, a position inside a long match would be keyed by bytes up to
+// 257 + k past the scan position, which are not read yet. So every position
+// below s is indexed just before the search at s, lazily: then its bytes
+// lie below s + k - 1, inside the look-ahead while input lasts and fixed
+// once it has ended. A slide moves ranks, heads and links with the window,
+// as it moves the plain chains; position 0 is none in both.
+//
+// Where the plain walk is cheaper. Where chains are short (random data,
+// long matches that leave few searches, short periods) indexing costs more
+// than the walks it saves, so the choice is made per stretch of searches
+// from how many candidates the walks of the last stretch took. Turning the
+// chains on indexes the window anew from the farthest position the next
+// search can reach (the first indexed position ranks 0; only differences
+// are read), so from then on they hold every position a search can reach.
+// The choice changes the speed and nothing else.
+//
+// A parallel job's finder starts as a fresh one: its chains, when on, are
+// indexed from its own window, and a rank difference reads only positions
+// its warm-up inserted.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "engine/match_bytes.h"
+#include "engine/match_finder.h"
+
+namespace pelk {
+namespace {
+
+// The hash of the first `length` bytes of a word: a multiplicative hash,
+// whose high bits depend on every byte kept.
+inline uint32_t key_hash(uint64_t word, uint32_t length) {
+  const uint64_t kept = length >= 8 ? word : word << (64 - 8 * length);
+  return static_cast<uint32_t>((kept * 0x9E3779B97F4A7C15) >> (64 - hash_bits));
+}
+
+// The three-byte hash of the chains, from the word at p.
+inline uint32_t bucket_of(uint64_t word) {
+  return hash_take(hash_take(word & 0xFF, (word >> 8) & 0xFF), (word >> 16) & 0xFF);
+}
+
+// The key to walk while the best so far is `best`: the longest of at most
+// best + 1 bytes, or -1 while none is that short.
+inline int key_for(uint32_t best) {
+  int key = -1;
+  for (uint32_t i = 0; i < key_count; ++i) {
+    if (key_lengths[i] <= best + 1) key = static_cast<int>(i);
+  }
+  return key;
+}
+
+// Indexes every position from keyed.indexed_end up to end (excluded).
+void index_up_to(match_finder& finder, uint32_t end) {
+  keyed_chains& keyed = finder.keyed;
+  const uint8_t* const window = finder.window;
+  for (uint32_t p = keyed.indexed_end; p < end; ++p) {
+    const uint64_t word = load_word(window + p);
+    keyed.ranks[p] = keyed.bucket_counts[bucket_of(word)]++;
+    for (uint32_t i = 0; i < key_count; ++i) {
+      uint16_t& head = keyed.heads[i][key_hash(word, key_lengths[i])];
+      keyed.links[i][p] = head;
+      head = static_cast<uint16_t>(p);
+    }
+  }
+  if (end > keyed.indexed_end) keyed.indexed_end = end;
+}
+
+// Turns the keyed chains on for searches from scan_pos on: empty, to be
+// indexed from the farthest position such a search examines.
+void start_keyed_chains(keyed_chains& keyed, uint32_t scan_pos) {
+  keyed.active = true;
+  std::memset(keyed.heads, 0, sizeof keyed.heads);
+  keyed.indexed_end = scan_pos > max_distance ? scan_pos - max_distance : 0;
+}
+
+uint32_t keyed_search(match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
+                      uint32_t& match_pos) {
+  index_up_to(finder, scan_pos);
+  const keyed_chains& keyed = finder.keyed;
+  const uint8_t* const window = finder.window;
+  const uint32_t stop_length = finder.params.stop_length;
+  uint32_t budget = finder.params.chain_limit;
+  if (prev_len >= finder.params.good_enough) budget >>= 2;
+  const uint32_t search_floor = scan_pos > max_distance ? scan_pos - max_distance : 0;
+
+  const uint8_t* const scan = window + scan_pos;
+  const uint64_t scan_head = load_word(scan);
+  // The rank scan_pos gets once indexed: the walk's entry d is the position
+  // of rank scan_rank - d.
+  const uint16_t scan_rank = keyed.bucket_counts[bucket_of(scan_head)];
+  uint32_t best = prev_len;
+  uint32_t best_pos = 0;
+
+  // The quick test of the walk: bytes 0..best, all of which a record has.
+  uint64_t scan_tail, wanted;
+  uint32_t tail_offset;
+  auto aim_at = [&](uint32_t length) {
+    const bool short_match = length < 8;
+    wanted = short_match ? ~uint64_t{0} >> (8 * (7 - length)) : ~uint64_t{0};
+    tail_offset = short_match ? 0 : length - 7;
+    scan_tail = load_word(scan + tail_offset);
+  };
+  aim_at(best);
+
+  int key = key_for(best);
+  uint32_t candidate;  // the next one to visit on the key's chain
+
+  if (key < 0) {
+    // No key yet: s's own chain, entry by entry, as the walk takes it,
+    // until a record makes a key apply.
+    candidate = head_pos;
+    for (uint32_t left = budget;;) {
+      const uint8_t* const c = window + candidate;
+      if (((load_word(c) ^ scan_head) & wanted) == 0) {
+        const uint32_t length = count_match(c, scan);
+        if (length > best) {
+          best = length;
+          best_pos = candidate;
+          if (length >= stop_length) goto done;
+          aim_at(best);
+          key = key_for(best);
+          if (key >= 0) break;
+        }
+      }
+      if (--left == 0) goto done;
+      candidate = finder.chain_successors[candidate] & 0xFFFF;
+      if (candidate <= search_floor) goto done;
+    }
+    // best_pos agrees with s in best bytes: see the opening essay.
+    if (key_lengths[key] <= best) {
+      candidate = keyed.links[key][best_pos];
+    } else {
+      candidate = keyed.heads[key][key_hash(scan_head, key_lengths[key])];
+      while (candidate >= best_pos) candidate = keyed.links[key][candidate];
+    }
+  } else {
+    candidate = keyed.heads[key][key_hash(scan_head, key_lengths[key])];
+  }
+
+  // Along a keyed chain. Entries below the floor are out of every walk's
+  // reach; the one at the floor only as the walk's first.
+  while (candidate >= search_floor && candidate != 0) {
+    const uint8_t* const c = window + candidate;
+    const uint64_t head_differ = load_word(c) ^ scan_head;
+    uint64_t differ = head_differ;
+    if (tail_offset != 0) differ |= load_word(c + tail_offset) ^ scan_tail;
+    if ((head_differ & 0xFFFFFF) == 0) {
+      // In s's bucket: its entry on the walk's chain.
+      const uint32_t entry = static_cast<uint16_t>(scan_rank - keyed.ranks[candidate]);
+      if (entry > budget || (candidate == search_floor && entry != 1)) break;
+      if ((differ & wanted) == 0) {
+        const uint32_t length = count_match(c, scan);
+        if (length > best) {
+          best = length;
+          best_pos = candidate;
+          if (length >= stop_length) break;
+          aim_at(best);
+          const int longer = key_for(best);
+          if (longer != key) {
+            key = longer;
+            if (key_lengths[key] > best) {
+              candidate = keyed.heads[key][key_hash(scan_head, key_lengths[key])];
+              while (candidate >= best_pos) candidate = keyed.links[key][candidate];
+              continue;
+            }
+          }
+        }
+      }
+    }
+    candidate = keyed.links[key][candidate];
+  }
+done:
+  if (best_pos != 0) match_pos = best_pos;
+  return best;
+}
+
+#ifdef PELK_CHECK_SEARCH
+// Stops the process at the first search whose two answers differ.
+[[noreturn]] void report_difference(uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len, uint32_t walked,
+                                    uint32_t walked_pos, uint32_t found, uint32_t found_pos) {
+  std::fprintf(stderr,
+               "search check: at window position %u (head %u, held %u) the chain walk found %u at %u, the keyed "
+               "search %u at %u\n",
+               scan_pos, head_pos, prev_len, walked, walked_pos, found, found_pos);
+  std::abort();
+}
+#endif
+
+}  // namespace
+
+void slide_keyed_chains(keyed_chains& keyed) {
+  std::memmove(keyed.ranks, keyed.ranks + half_window, half_window * sizeof keyed.ranks[0]);
+  for (uint32_t i = 0; i < key_count; ++i) {
+    std::memcpy(keyed.links[i], keyed.links[i] + half_window, half_window * sizeof keyed.links[i][0]);
+    rebase_positions(keyed.links[i], half_window);
+    rebase_positions(keyed.heads[i], hash_size);
+  }
+  keyed.indexed_end = keyed.indexed_end > half_window ? keyed.indexed_end - half_window : 0;
+}
+
+uint32_t find_best_match(match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
+                         uint32_t& match_pos) {
+  keyed_chains& keyed = finder.keyed;
+  if (!keyed.active) start_keyed_chains(keyed, scan_pos);
+#ifdef PELK_CHECK_SEARCH
+  uint32_t walked_pos = match_pos;
+  const uint32_t walked = walk_hash_chain(finder, scan_pos, head_pos, prev_len, walked_pos);
+  const uint32_t found = keyed_search(finder, scan_pos, head_pos, prev_len, match_pos);
+  if (found != walked || match_pos != walked_pos) {
+    report_difference(scan_pos, head_pos, prev_len, walked, walked_pos, found, match_pos);
+  }
+  return found;
+#else
+  return keyed_search(finder, scan_pos, head_pos, prev_len, match_pos);
+#endif
+}
+
+}  // namespace pelk
