@@ -25,10 +25,18 @@ struct keyed_chains {
   // before the next search needs them.
   uint32_t indexed_end;
 
-  // What the search's sample measured so far in this stretch of input.
-  uint32_t sampled_searches;
-  uint32_t sampled_candidates;
-  uint32_t next_decision;  // scan position of the next choice between the searches
+  // The choice between the two searches, made anew for every stretch of
+  // input from what the plain walk took in the one before. One search in
+  // so many is the walk's and counts its candidates (searches_to_sample
+  // counts down to it); the stretch began at window position stretch_start
+  // and the next choice is due from next_choice on; so far it has had
+  // `searches` searches, of which `walks` counted walked_candidates.
+  uint32_t searches_to_sample;
+  uint32_t stretch_start;
+  uint32_t next_choice;
+  uint32_t searches;
+  uint32_t walks;
+  uint32_t walked_candidates;
 
   // Insertions so far into each three-byte hash chain, and each position's
   // count at its insertion: the difference of two ranks in one chain is how

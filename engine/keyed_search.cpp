@@ -120,8 +120,8 @@ void start_keyed_chains(keyed_chains& keyed, uint32_t scan_pos) {
   keyed.indexed_end = scan_pos > max_distance ? scan_pos - max_distance : 0;
 }
 
-uint32_t keyed_search(match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
-                      uint32_t& match_pos) {
+uint32_t search_keyed_chains(match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
+                             uint32_t& match_pos) {
   index_up_to(finder, scan_pos);
   const keyed_chains& keyed = finder.keyed;
   const uint8_t* const window = finder.window;
@@ -221,6 +221,56 @@ done:
   return best;
 }
 
+// How the choice between the searches is made; see the opening essay. One
+// search in walk_interval is a counted walk while the keyed chains are off
+// (counting costs a little), one in keyed_interval while they are on (the
+// walk costs much more there). The chains are worth keeping from about
+// `keep_threshold` walked candidates per input position (in sixteenths);
+// once on, they stay on down to `drop_threshold`, so that a rate near the
+// line does not index the window anew at every stretch.
+constexpr uint32_t walk_interval = 8;
+constexpr uint32_t keyed_interval = 64;
+constexpr uint64_t keep_threshold = 48;
+constexpr uint64_t drop_threshold = 36;
+#ifdef PELK_CHECK_SEARCH
+// A build that checks the keyed search wants it at every search, and its
+// start, which indexes the window anew, at many places: the chains are on
+// from the first search and started again at the first search from each
+// multiple of 1 KiB of the window on (a slide keeps those multiples, so a
+// test can aim at them). Every search goes through sampled_search.
+constexpr uint32_t first_stretch = 0;
+constexpr uint32_t stretch_length = 1024;
+#else
+constexpr uint32_t first_stretch = 4096;
+constexpr uint32_t stretch_length = 16384;
+#endif
+
+void choose_search(keyed_chains& keyed, uint32_t scan_pos) {
+#ifdef PELK_CHECK_SEARCH
+  start_keyed_chains(keyed, scan_pos);
+  keyed.next_choice = (scan_pos / stretch_length + 1) * stretch_length;
+#else
+  if (keyed.walks != 0) {
+    const uint64_t positions = scan_pos > keyed.stretch_start ? scan_pos - keyed.stretch_start : 1;
+    // The candidates the plain walk would have taken over the stretch.
+    const uint64_t candidates = uint64_t{keyed.walked_candidates} * keyed.searches / keyed.walks;
+    const uint64_t threshold = keyed.active ? drop_threshold : keep_threshold;
+    const bool keep = candidates * 16 >= threshold * positions;
+    if (keep && !keyed.active) start_keyed_chains(keyed, scan_pos);
+    if (!keep) keyed.active = false;
+  }
+  keyed.next_choice = scan_pos + stretch_length;
+#endif
+  keyed.stretch_start = scan_pos;
+  keyed.searches = 0;
+  keyed.walks = 0;
+  keyed.walked_candidates = 0;
+}
+
+}  // namespace
+
+namespace {
+
 #ifdef PELK_CHECK_SEARCH
 // Stops the process at the first search whose two answers differ.
 [[noreturn]] void report_difference(uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len, uint32_t walked,
@@ -235,7 +285,20 @@ done:
 
 }  // namespace
 
+void start_search_choice(keyed_chains& keyed) {
+  keyed.active = false;
+  keyed.searches_to_sample = 1;
+  keyed.stretch_start = 0;
+  keyed.next_choice = first_stretch;
+  keyed.searches = 0;
+  keyed.walks = 0;
+  keyed.walked_candidates = 0;
+}
+
 void slide_keyed_chains(keyed_chains& keyed) {
+  keyed.stretch_start = keyed.stretch_start > half_window ? keyed.stretch_start - half_window : 0;
+  keyed.next_choice = keyed.next_choice > half_window ? keyed.next_choice - half_window : 0;
+  if (!keyed.active) return;
   std::memmove(keyed.ranks, keyed.ranks + half_window, half_window * sizeof keyed.ranks[0]);
   for (uint32_t i = 0; i < key_count; ++i) {
     std::memcpy(keyed.links[i], keyed.links[i] + half_window, half_window * sizeof keyed.links[i][0]);
@@ -245,20 +308,35 @@ void slide_keyed_chains(keyed_chains& keyed) {
   keyed.indexed_end = keyed.indexed_end > half_window ? keyed.indexed_end - half_window : 0;
 }
 
-uint32_t find_best_match(match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
-                         uint32_t& match_pos) {
-  keyed_chains& keyed = finder.keyed;
-  if (!keyed.active) start_keyed_chains(keyed, scan_pos);
+uint32_t keyed_search(match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
+                      uint32_t& match_pos) {
 #ifdef PELK_CHECK_SEARCH
   uint32_t walked_pos = match_pos;
   const uint32_t walked = walk_hash_chain(finder, scan_pos, head_pos, prev_len, walked_pos);
-  const uint32_t found = keyed_search(finder, scan_pos, head_pos, prev_len, match_pos);
+  const uint32_t found = search_keyed_chains(finder, scan_pos, head_pos, prev_len, match_pos);
   if (found != walked || match_pos != walked_pos) {
     report_difference(scan_pos, head_pos, prev_len, walked, walked_pos, found, match_pos);
   }
   return found;
 #else
+  return search_keyed_chains(finder, scan_pos, head_pos, prev_len, match_pos);
+#endif
+}
+
+uint32_t sampled_search(match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
+                        uint32_t& match_pos) {
+  keyed_chains& keyed = finder.keyed;
+#ifdef PELK_CHECK_SEARCH
+  if (scan_pos >= keyed.next_choice) choose_search(keyed, scan_pos);
+  keyed.searches_to_sample = 1;
   return keyed_search(finder, scan_pos, head_pos, prev_len, match_pos);
+#else
+  const uint32_t length = walk_and_count(finder, scan_pos, head_pos, prev_len, match_pos, keyed.walked_candidates);
+  ++keyed.walks;
+  keyed.searches += keyed.active ? keyed_interval : walk_interval;
+  if (scan_pos >= keyed.next_choice) choose_search(keyed, scan_pos);
+  keyed.searches_to_sample = keyed.active ? keyed_interval : walk_interval;
+  return length;
 #endif
 }
 

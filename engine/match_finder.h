@@ -100,21 +100,43 @@ inline void prime_hash(match_finder& finder, uint32_t p) {
 // when nothing beats it. The length may run past the input; callers cut it.
 //
 // walk_hash_chain examines the candidates one by one along the chain; any
-// parse may use it. find_best_match returns the same from fewer of them,
-// but only for a parse that inserts every position, in order, into the
-// chains (the lazy one): it indexes them again on chains of its own.
-// walked, where given, receives about how many candidates the walk took.
+// parse may use it. find_best_match returns the same, from fewer of them
+// where the keyed chains are on, but only for a parse that inserts every
+// position, in order, into the chains (the lazy one): it indexes them again
+// on chains of its own.
 uint32_t walk_hash_chain(const match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
-                         uint32_t& match_pos, uint32_t* walked = nullptr);
-uint32_t find_best_match(match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
                          uint32_t& match_pos);
+// The same walk, which also adds how many candidates it took (about: the
+// group of four it ended in counts whole) to walked_candidates.
+uint32_t walk_and_count(const match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
+                        uint32_t& match_pos, uint32_t& walked_candidates);
+
+// The parts of find_best_match (keyed_search.cpp): the keyed search, and
+// what is due every so many searches: a walk that counts its candidates,
+// so that the choice between the searches sees what the walk costs, and
+// the choice itself, once a stretch of input is through.
+uint32_t keyed_search(match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
+                      uint32_t& match_pos);
+uint32_t sampled_search(match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
+                        uint32_t& match_pos);
+
+inline uint32_t find_best_match(match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
+                                uint32_t& match_pos) {
+  keyed_chains& keyed = finder.keyed;
+  if (--keyed.searches_to_sample == 0) return sampled_search(finder, scan_pos, head_pos, prev_len, match_pos);
+  if (keyed.active) return keyed_search(finder, scan_pos, head_pos, prev_len, match_pos);
+  return walk_hash_chain(finder, scan_pos, head_pos, prev_len, match_pos);
+}
 
 // After a slide every stored position drops by half_window; one that falls
-// below the window becomes 0, none. count must be a multiple of four.
+// below the window becomes 0, none. count must be a multiple of 16.
 void rebase_positions(uint16_t* positions, uint32_t count);
 
 // Moves the keyed chains along with a slide of the window.
 void slide_keyed_chains(keyed_chains& keyed);
+
+// Starts a new input with the keyed chains off.
+void start_search_choice(keyed_chains& keyed);
 
 // What a top-up did: how far the window slid (0 or half_window; every
 // position the caller holds drops by that much) and how many input bytes

@@ -159,27 +159,36 @@ TEST(SearchCheck, BudgetEdges) {
 }
 
 // The floor: the chain's first entry may lie exactly max_distance (32506)
-// back, a later one must lie nearer.
+// back, a later one must lie nearer. With a held match of 3 (from a copy
+// of the byte before and s's first two bytes, in another chain) the search
+// starts on a keyed chain. Each s is a multiple of 1 KiB, where the checking
+// build starts its keyed chains anew, from the floor.
 TEST(SearchCheck, FloorEdges) {
   const bytes word = to_bytes("Fq#:farthest one of this word");
-  for (const size_t s_offset : {40000u, 70000u, 140000u}) {
+  for (const size_t s_offset : {40 * 1024u, 69 * 1024u, 137 * 1024u}) {
     for (const size_t back : {32505u, 32506u, 32507u}) {
       for (const bool as_head : {true, false}) {
-        bytes data = filler(s_offset + 1000, back + as_head);
-        put(data, s_offset - back, word);
-        if (!as_head) {
-          put(data, s_offset - 100, bytes(word.begin(), word.begin() + 6));  // the head: 6 bytes
-          data[s_offset - 94] = '~';
+        for (const bool held : {false, true}) {
+          bytes data = filler(s_offset + 1000, back + as_head + 2 * held);
+          put(data, s_offset - back, word);
+          if (!as_head) {
+            put(data, s_offset - 100, bytes(word.begin(), word.begin() + 6));  // the head: 6 bytes
+            data[s_offset - 94] = '~';
+          }
+          if (held) put(data, s_offset - 50, to_bytes("%FqX"));
+          data[s_offset - 1] = '%';
+          put(data, s_offset, word);
+          data[s_offset - back + word.size()] = '1';
+          data[s_offset + word.size()] = '2';
+          ASSERT_EQ(entry_on_chain(data, s_offset, s_offset - back), as_head ? 1u : 2u)
+              << "the input is not built as meant";
+          const std::string name = std::to_string(back) + (as_head ? " back as the head" : " back after the head") +
+                                   (held ? ", 3 held" : "");
+          check_everywhere(name, data);
+          const auto symbol = symbol_at(compress(data, 6, 1, default_segment_size), s_offset);
+          const bool reachable = as_head ? back <= 32506 : back < 32506;
+          EXPECT_EQ(symbol && *symbol == match(uint32_t(back), uint32_t(word.size())), reachable) << name;
         }
-        put(data, s_offset, word);
-        data[s_offset - back + word.size()] = '1';
-        data[s_offset + word.size()] = '2';
-        ASSERT_EQ(entry_on_chain(data, s_offset, s_offset - back), as_head ? 1u : 2u) << "the input is not built as meant";
-        const std::string name = std::to_string(back) + (as_head ? " back as the head" : " back after the head");
-        check_everywhere(name, data);
-        const auto symbol = symbol_at(compress(data, 6, 1, default_segment_size), s_offset);
-        const bool reachable = as_head ? back <= 32506 : back < 32506;
-        EXPECT_EQ(symbol && *symbol == match(uint32_t(back), uint32_t(word.size())), reachable) << name;
       }
     }
   }
