@@ -38,17 +38,32 @@ struct keyed_chains {
   uint32_t walks;
   uint32_t walked_candidates;
 
-  // Insertions so far into each three-byte hash chain, and each position's
-  // count at its insertion: the difference of two ranks in one chain is how
-  // many steps apart the chain holds them. 16 bits suffice: fewer than
-  // 32768 insertions lie between a search and any candidate it can reach.
-  uint16_t bucket_counts[hash_size];
-  uint16_t ranks[window_capacity];
-
   // Per key: the nearest indexed position with that key's hash, and each
   // position's next one, 0 ending a chain as in the three-byte chains.
-  uint16_t heads[key_count][hash_size];
-  uint16_t links[key_count][window_capacity];
+  // Each row is longer than it needs by a stagger, and so are the arrays
+  // below: slots of one position in different arrays then lie at different
+  // offsets within 4 KiB, where a processor would otherwise take a load
+  // from one for a load of what it just stored to another.
+  static constexpr uint32_t stagger = 80;
+  uint16_t heads[key_count][hash_size + stagger];
+
+  // Each position's rank: how many positions of its three-byte bucket were
+  // indexed before it, counted on from its predecessor in the bucket (the
+  // first candidate the plain chain recorded for it, whose rank plus one it
+  // takes). The difference of two ranks in one bucket is how many steps
+  // apart the chain holds them; 16 bits suffice, as fewer than 32768
+  // positions lie between a search and any candidate it can reach. Where
+  // the predecessor lies out of reach (or is none) the count starts from
+  // whatever its slot holds: only differences within reach are read.
+  uint16_t ranks[half_window + 3 * stagger];
+
+  // Ranks and links are read only for positions a search can reach, which
+  // lie fewer than half a window behind it: so they are kept by position
+  // modulo half_window (ring_slot), and a newer position takes the slot of
+  // one that no search can reach any more. A slide leaves them in place.
+  uint16_t links[key_count][half_window + stagger];
 };
+
+inline constexpr uint32_t ring_slot(uint32_t position) { return position & (half_window - 1); }
 
 }  // namespace pelk

@@ -49,8 +49,9 @@
 // 257 + k past the scan position, which are not read yet. So every position
 // below s is indexed just before the search at s, lazily: then its bytes
 // lie below s + k - 1, inside the look-ahead while input lasts and fixed
-// once it has ended. A slide moves ranks, heads and links with the window,
-// as it moves the plain chains; position 0 is none in both.
+// once it has ended. A slide lowers the positions that heads and links
+// hold, as it does the plain chains' (position 0 is none in both); ranks
+// and links stay in their slots, which are kept modulo half a window.
 //
 // Where the plain walk is cheaper. Where chains are short (random data,
 // long matches that leave few searches, short periods) indexing costs more
@@ -81,11 +82,6 @@ inline uint32_t key_hash(uint64_t word, uint32_t length) {
   return static_cast<uint32_t>((kept * 0x9E3779B97F4A7C15) >> (64 - hash_bits));
 }
 
-// The three-byte hash of the chains, from the word at p.
-inline uint32_t bucket_of(uint64_t word) {
-  return hash_take(hash_take(word & 0xFF, (word >> 8) & 0xFF), (word >> 16) & 0xFF);
-}
-
 // The key to walk while the best so far is `best`: the longest of at most
 // best + 1 bytes, or -1 while none is that short.
 inline int key_for(uint32_t best) {
@@ -102,10 +98,11 @@ void index_up_to(match_finder& finder, uint32_t end) {
   const uint8_t* const window = finder.window;
   for (uint32_t p = keyed.indexed_end; p < end; ++p) {
     const uint64_t word = load_word(window + p);
-    keyed.ranks[p] = keyed.bucket_counts[bucket_of(word)]++;
+    const uint32_t predecessor = finder.chain_successors[p] & 0xFFFF;
+    keyed.ranks[ring_slot(p)] = static_cast<uint16_t>(keyed.ranks[ring_slot(predecessor)] + 1);
     for (uint32_t i = 0; i < key_count; ++i) {
       uint16_t& head = keyed.heads[i][key_hash(word, key_lengths[i])];
-      keyed.links[i][p] = head;
+      keyed.links[i][ring_slot(p)] = head;
       head = static_cast<uint16_t>(p);
     }
   }
@@ -132,9 +129,9 @@ uint32_t search_keyed_chains(match_finder& finder, uint32_t scan_pos, uint32_t h
 
   const uint8_t* const scan = window + scan_pos;
   const uint64_t scan_head = load_word(scan);
-  // The rank scan_pos gets once indexed: the walk's entry d is the position
-  // of rank scan_rank - d.
-  const uint16_t scan_rank = keyed.bucket_counts[bucket_of(scan_head)];
+  // The rank scan_pos gets once indexed (its predecessor is head_pos): the
+  // walk's entry d is the position of rank scan_rank - d.
+  const uint16_t scan_rank = static_cast<uint16_t>(keyed.ranks[ring_slot(head_pos)] + 1);
   uint32_t best = prev_len;
   uint32_t best_pos = 0;
 
@@ -175,10 +172,10 @@ uint32_t search_keyed_chains(match_finder& finder, uint32_t scan_pos, uint32_t h
     }
     // best_pos agrees with s in best bytes: see the opening essay.
     if (key_lengths[key] <= best) {
-      candidate = keyed.links[key][best_pos];
+      candidate = keyed.links[key][ring_slot(best_pos)];
     } else {
       candidate = keyed.heads[key][key_hash(scan_head, key_lengths[key])];
-      while (candidate >= best_pos) candidate = keyed.links[key][candidate];
+      while (candidate >= best_pos) candidate = keyed.links[key][ring_slot(candidate)];
     }
   } else {
     candidate = keyed.heads[key][key_hash(scan_head, key_lengths[key])];
@@ -193,7 +190,7 @@ uint32_t search_keyed_chains(match_finder& finder, uint32_t scan_pos, uint32_t h
     if (tail_offset != 0) differ |= load_word(c + tail_offset) ^ scan_tail;
     if ((head_differ & 0xFFFFFF) == 0) {
       // In s's bucket: its entry on the walk's chain.
-      const uint32_t entry = static_cast<uint16_t>(scan_rank - keyed.ranks[candidate]);
+      const uint32_t entry = static_cast<uint16_t>(scan_rank - keyed.ranks[ring_slot(candidate)]);
       if (entry > budget || (candidate == search_floor && entry != 1)) break;
       if ((differ & wanted) == 0) {
         const uint32_t length = count_match(c, scan);
@@ -207,14 +204,14 @@ uint32_t search_keyed_chains(match_finder& finder, uint32_t scan_pos, uint32_t h
             key = longer;
             if (key_lengths[key] > best) {
               candidate = keyed.heads[key][key_hash(scan_head, key_lengths[key])];
-              while (candidate >= best_pos) candidate = keyed.links[key][candidate];
+              while (candidate >= best_pos) candidate = keyed.links[key][ring_slot(candidate)];
               continue;
             }
           }
         }
       }
     }
-    candidate = keyed.links[key][candidate];
+    candidate = keyed.links[key][ring_slot(candidate)];
   }
 done:
   if (best_pos != 0) match_pos = best_pos;
@@ -299,9 +296,7 @@ void slide_keyed_chains(keyed_chains& keyed) {
   keyed.stretch_start = keyed.stretch_start > half_window ? keyed.stretch_start - half_window : 0;
   keyed.next_choice = keyed.next_choice > half_window ? keyed.next_choice - half_window : 0;
   if (!keyed.active) return;
-  std::memmove(keyed.ranks, keyed.ranks + half_window, half_window * sizeof keyed.ranks[0]);
   for (uint32_t i = 0; i < key_count; ++i) {
-    std::memcpy(keyed.links[i], keyed.links[i] + half_window, half_window * sizeof keyed.links[i][0]);
     rebase_positions(keyed.links[i], half_window);
     rebase_positions(keyed.heads[i], hash_size);
   }
