@@ -16,13 +16,17 @@
 // Ranks tell the walk's order without walking it. The lazy parse inserts
 // every position, in order, into the chains, and a chain holds exactly the
 // positions of its hash bucket, nearest first, down to the first that left
-// the window. Each position here gets, when it is indexed, the number of
-// earlier positions of its bucket (its rank), so a position c of s's bucket
-// is entry d = rank(s) - rank(c) of s's chain: the walk examined c exactly
-// when 1 <= d <= N and (c > F or d == 1). Fewer than 32768 insertions lie
-// between s and any c at or above F, so 16-bit ranks give d exactly. Along
-// the chain positions fall and entries rise, so the first entry of the
-// bucket past N ends every walk below.
+// the window. Each position here gets, when it is indexed, a rank one above
+// its predecessor's, the position the plain chain recorded just before it
+// in its bucket; so along a bucket ranks count positions, and a position c
+// of s's bucket is entry d = rank(s) - rank(c) of s's chain, where rank(s)
+// is its head's plus one: the walk examined c exactly when 1 <= d <= N and
+// (c > F or d == 1). Fewer than 32768 positions lie between s and any c at
+// or above F, so 16-bit ranks give d exactly; where a bucket's first
+// position in reach has its predecessor out of reach, its rank counts on
+// from whatever that slot holds, and only differences within reach are
+// read. Along the chain positions fall and entries rise, so the first
+// entry of the bucket past N ends every walk below.
 //
 // Chains keyed by longer prefixes find the records. A record after a best
 // of B agrees with s in its first B + 1 bytes, so it lies on s's chain of
@@ -53,14 +57,17 @@
 // hold, as it does the plain chains' (position 0 is none in both); ranks
 // and links stay in their slots, which are kept modulo half a window.
 //
-// Where the plain walk is cheaper. Where chains are short (random data,
-// long matches that leave few searches, short periods) indexing costs more
-// than the walks it saves, so the choice is made per stretch of searches
-// from how many candidates the walks of the last stretch took. Turning the
-// chains on indexes the window anew from the farthest position the next
-// search can reach (the first indexed position ranks 0; only differences
-// are read), so from then on they hold every position a search can reach.
-// The choice changes the speed and nothing else.
+// Where the plain walk is cheaper. Indexing costs every position two
+// random updates of the keyed heads and a rank, while the plain walk, four
+// candidates per load and the next chain prefetched, takes a candidate for
+// little; where chains are short (random data, long matches that leave few
+// searches, short periods) the indexing costs more than the walks it saves.
+// So the choice is made per stretch of 16 KiB of input from how many
+// candidates per position a sample of counted walks took in the stretch
+// before. Turning the chains on indexes the window anew from the farthest
+// position the next search can reach, so from then on they hold every
+// position a search can reach. The choice changes the speed and nothing
+// else.
 //
 // A parallel job's finder starts as a fresh one: its chains, when on, are
 // indexed from its own window, and a rank difference reads only positions
@@ -227,8 +234,8 @@ done:
 // line does not index the window anew at every stretch.
 constexpr uint32_t walk_interval = 8;
 constexpr uint32_t keyed_interval = 64;
-constexpr uint64_t keep_threshold = 48;
-constexpr uint64_t drop_threshold = 36;
+constexpr uint64_t keep_threshold = 112;
+constexpr uint64_t drop_threshold = 80;
 #ifdef PELK_CHECK_SEARCH
 // A build that checks the keyed search wants it at every search, and its
 // start, which indexes the window anew, at many places: the chains are on

@@ -22,8 +22,9 @@
 // keys of 4 and 6 bytes); what that chain passes over differs from s within
 // k bytes, is at most B long and changes nothing. Whether the walk would
 // have examined a candidate it finds there is told by ranks: each position
-// counts the earlier positions of its three-byte bucket, so the difference
-// of two ranks is how many steps the walk takes from one to the other. The
+// counts on from its predecessor in its three-byte bucket, so the
+// difference of two ranks is how many steps the walk takes from one to the
+// other. The
 // keyed chains are kept only where they save more than they cost, chosen
 // per stretch of input from the candidates the walk takes; the choice
 // changes the speed and never the result.
@@ -46,10 +47,11 @@
 //    needs it, over bytes that can no longer change.
 //
 // Sliding. When the scan position nears the window's end, the upper half
-// moves down over the lower one, its successor slots, ranks and keyed links
-// with it, and every stored position drops by 32768; positions that fall out
-// of the window become 0 and end their chains. Ranks need no rebasing: only
-// their differences are read.
+// moves down over the lower one, its successor slots with it, and every
+// stored position, keyed heads and links included, drops by 32768;
+// positions that fall out of the window become 0 and end their chains.
+// Keyed links and ranks sit in slots kept modulo 32768, which a slide does
+// not move, and ranks need no rebasing: only their differences are read.
 //
 // Optimizations. A walk of one link per candidate is bound by loads that
 // depend on each other; with four successors per slot it waits for one load
