@@ -222,6 +222,15 @@ uint32_t walk_hash_chain(const match_finder& finder, uint32_t scan_pos, uint32_t
   return walk<false>(finder, scan_pos, head_pos, prev_len, match_pos, unused);
 }
 
+uint32_t find_best_match(match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
+                         uint32_t& match_pos) {
+  keyed_chains& keyed = finder.keyed;
+  if (--keyed.searches_to_sample == 0) return sampled_search(finder, scan_pos, head_pos, prev_len, match_pos);
+  if (keyed.active) return keyed_search(finder, scan_pos, head_pos, prev_len, match_pos);
+  uint32_t unused;
+  return walk<false>(finder, scan_pos, head_pos, prev_len, match_pos, unused);
+}
+
 uint32_t walk_and_count(const match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
                         uint32_t& match_pos, uint32_t& walked_candidates) {
   uint32_t taken = 0;

@@ -120,13 +120,11 @@ uint32_t keyed_search(match_finder& finder, uint32_t scan_pos, uint32_t head_pos
 uint32_t sampled_search(match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
                         uint32_t& match_pos);
 
-inline uint32_t find_best_match(match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
-                                uint32_t& match_pos) {
-  keyed_chains& keyed = finder.keyed;
-  if (--keyed.searches_to_sample == 0) return sampled_search(finder, scan_pos, head_pos, prev_len, match_pos);
-  if (keyed.active) return keyed_search(finder, scan_pos, head_pos, prev_len, match_pos);
-  return walk_hash_chain(finder, scan_pos, head_pos, prev_len, match_pos);
-}
+// Defined beside the walk, which it takes inline where the keyed chains
+// are off: the parse then calls one function per search, as it would the
+// walk alone.
+uint32_t find_best_match(match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
+                         uint32_t& match_pos);
 
 // After a slide every stored position drops by half_window; one that falls
 // below the window becomes 0, none. count must be a multiple of 16.
