@@ -237,10 +237,6 @@ done:
 // instructions in all, yet indexing and its dependent loads cost more time
 // than the walk, whose loads overlap; so the chains are kept only where
 // chains are longer still.
-constexpr uint32_t walk_interval = 8;
-constexpr uint32_t keyed_interval = 64;
-constexpr uint64_t keep_threshold = 256;
-constexpr uint64_t drop_threshold = 192;
 #ifdef PELK_CHECK_SEARCH
 // A build that checks the keyed search wants it at every search, and its
 // start, which indexes the window anew, at many places: the chains are on
@@ -250,6 +246,10 @@ constexpr uint64_t drop_threshold = 192;
 constexpr uint32_t first_stretch = 0;
 constexpr uint32_t stretch_length = 1024;
 #else
+constexpr uint32_t walk_interval = 8;
+constexpr uint32_t keyed_interval = 64;
+constexpr uint64_t keep_threshold = 256;
+constexpr uint64_t drop_threshold = 192;
 constexpr uint32_t first_stretch = 4096;
 constexpr uint32_t stretch_length = 16384;
 #endif
