@@ -83,7 +83,7 @@ void BM_FindBestMatch(benchmark::State& state) {
       const uint32_t head = static_cast<uint32_t>(finder.chain_successors[p] & 0xFFFF);
       if (head == 0 || p - head > pelk::max_distance) continue;
       uint32_t match_pos = 0;
-      benchmark::DoNotOptimize(pelk::find_best_match(finder, p, head, pelk::min_match - 1, match_pos));
+      benchmark::DoNotOptimize(pelk::walk_hash_chain(finder, p, head, pelk::min_match - 1, match_pos));
     }
   }
   state.SetItemsProcessed(state.iterations() * (end - pelk::half_window));

@@ -1,7 +1,7 @@
 // The deflate engine as the rest of Pelk sees it: one object holding all of
 // a compression's state, and the call that runs a whole stream through it.
 //
-// The object is large (about 760 KiB, nearly all of it the window and its
+// The object is large (about 1.1 MiB, nearly all of it the window and its
 // hash chains) and needs no construction: a zero-filled one, static or
 // allocated, is ready, and every compression puts it back into that state
 // where it matters, so each stream comes out as it would from a fresh

@@ -4,26 +4,54 @@
 // Algorithm. Every position is hashed on its first three bytes and pushed on
 // the front of that hash's chain (chain_heads holds the front,
 // chain_successors each position's next four), so a chain lists earlier
-// positions with the same hash, nearest first. A search walks the chain from
-// the nearest candidate to the farthest, examines at most chain_limit of
-// them (a quarter when the match to beat is already good_enough), stops at
-// stop_length, and among equally long matches keeps the nearest.
+// positions with the same hash, nearest first. A search at s holding a
+// match of P walks the chain from the nearest candidate to the farthest,
+// examines at most N = chain_limit of them (a quarter when P is already
+// good_enough), none after the first at or below the floor s - 32506 (the
+// first may lie at it), stops at the first of stop_length, and otherwise
+// keeps the first of the greatest length, if it beats P. That result is a
+// pure function of the window and the chain, and it is the contract: the
+// two searches below return it alike.
+//
+// Two searches. walk_hash_chain examines every candidate of the budget in
+// turn; any parse may use it. The lazy parse, which inserts every position
+// in order, uses find_best_match (keyed_search.cpp), which visits only the
+// candidates that can change the result: those that beat the best so far.
+// A candidate that beats a best of B agrees with s in B + 1 bytes, so it
+// lies on s's chain keyed by any prefix length k <= B + 1 (keyed_chains.h,
+// keys of 4 and 6 bytes); what that chain passes over differs from s within
+// k bytes, is at most B long and changes nothing. Whether the walk would
+// have examined a candidate it finds there is told by ranks: each position
+// counts on from its predecessor in its three-byte bucket, so the
+// difference of two ranks is how many steps the walk takes from one to the
+// other. The
+// keyed chains are kept only where they save more than they cost, chosen
+// per stretch of input from the candidates the walk takes; the choice
+// changes the speed and never the result.
 //
 // Invariants.
 //  - Positions are 16 bits and 0 means none: position 0, and after a slide
-//    the byte moved to position 0, is never a candidate.
+//    the byte moved to position 0, is never a candidate, on any chain.
 //  - The hash keeps all eight bits of the third byte, so two positions on one
 //    chain whose first two bytes agree also agree in their third. That is
-//    why counting a match length starts at the fourth byte.
+//    why counting a match length starts at the fourth byte, and why a keyed
+//    candidate whose first three bytes agree with s's is in s's bucket,
+//    where its rank means something.
 //  - A position's successors are written when it is inserted, so chains
 //    only reach positions inserted for this input and chain_successors needs
 //    no clearing. Along a chain positions fall until the first 0; what
 //    follows a 0 in a slot is leftover, and every walk stops before it.
+//  - Keyed chains and ranks cover every position from the farthest one a
+//    search could reach when they were turned on up to, not including, the
+//    last search's position; each is indexed just before the search that
+//    needs it, over bytes that can no longer change.
 //
 // Sliding. When the scan position nears the window's end, the upper half
 // moves down over the lower one, its successor slots with it, and every
-// stored position drops by 32768; positions that fall out of the window
-// become 0 and end their chains.
+// stored position, keyed heads and links included, drops by 32768;
+// positions that fall out of the window become 0 and end their chains.
+// Keyed links and ranks sit in slots kept modulo 32768, which a slide does
+// not move, and ranks need no rebasing: only their differences are read.
 //
 // Optimizations. A walk of one link per candidate is bound by loads that
 // depend on each other; with four successors per slot it waits for one load
@@ -38,10 +66,9 @@
 // marks the first differing byte.
 #include "engine/match_finder.h"
 
-#include <bit>
 #include <cstring>
 
-#include "common/byte_order.h"
+#include "engine/match_bytes.h"
 
 namespace pelk {
 
@@ -68,49 +95,13 @@ static_assert(window_capacity - 1 + max_match < sizeof(match_finder::window),
 
 namespace {
 
-// The hash of the three bytes at p, taken afresh rather than rolled.
-uint32_t hash_at(const uint8_t* window, uint32_t p) {
-  return hash_take(hash_take(window[p], window[p + 1]), window[p + 2]);
-}
-
-// Words are read little-endian on every processor, so byte k of the string
-// is always bits 8k..8k+7: the lowest differing bit names the first
-// differing byte, and a mask of low bits selects the first bytes. Read in
-// native order, a big-endian processor would find the last differing byte
-// and test the wrong end of each word.
-uint64_t load_word(const uint8_t* p) { return load_le64(p); }
-
-// Prefetching is a hint; a compiler without it just waits for the load.
-inline void prefetch(const void* p) {
-#if defined(__GNUC__) || defined(__clang__)
-  __builtin_prefetch(p);
-#else
-  (void)p;
-#endif
-}
-
-// The number of equal leading bytes of a and b, given that the first three
-// agree, capped at max_match. Offsets 3..258 take 32 steps of eight bytes; no
-// byte past offset 258 is read.
-uint32_t count_match(const uint8_t* a, const uint8_t* b) {
-  static_assert((max_match + 1 - min_match) % 8 == 0);
-  for (uint32_t len = min_match; len <= max_match; len += 8) {
-    const uint64_t diff = load_word(a + len) ^ load_word(b + len);
-    if (diff != 0) {
-      const uint32_t equal_bytes = static_cast<uint32_t>(std::countr_zero(diff)) / 8;
-      const uint32_t length = len + equal_bytes;
-      return length < max_match ? length : max_match;
-    }
-  }
-  return max_match;
-}
-
 }  // namespace
 
 void reset_finder(match_finder& finder, int level, input_source input) {
   finder.params = level_table[level];
   finder.input = input;
   std::memset(finder.chain_heads, 0, sizeof finder.chain_heads);
+  start_search_choice(finder.keyed);
 }
 
 uint32_t match_init(match_finder& finder, int level, input_source input) {
@@ -130,8 +121,12 @@ uint32_t match_init(match_finder& finder, int level, input_source input) {
   return ahead;
 }
 
-uint32_t find_best_match(const match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
-                         uint32_t& match_pos) {
+namespace {
+
+// The plain walk; `counted` also tells how many candidates it took.
+template <bool counted>
+uint32_t walk(const match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
+              uint32_t& match_pos, uint32_t& taken) {
   const uint8_t* const window = finder.window;
   const uint64_t* const chain_successors = finder.chain_successors;
   const uint32_t stop_length = finder.params.stop_length;
@@ -214,8 +209,34 @@ uint32_t find_best_match(const match_finder& finder, uint32_t scan_pos, uint32_t
     break;
   }
 done:
+  if constexpr (counted) taken = budget - allowed;
   if (best_pos != 0) match_pos = best_pos;
   return best;
+}
+
+}  // namespace
+
+uint32_t walk_hash_chain(const match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
+                         uint32_t& match_pos) {
+  uint32_t unused;
+  return walk<false>(finder, scan_pos, head_pos, prev_len, match_pos, unused);
+}
+
+uint32_t find_best_match(match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
+                         uint32_t& match_pos) {
+  keyed_chains& keyed = finder.keyed;
+  if (--keyed.searches_to_sample == 0) return sampled_search(finder, scan_pos, head_pos, prev_len, match_pos);
+  if (keyed.active) return keyed_search(finder, scan_pos, head_pos, prev_len, match_pos);
+  uint32_t unused;
+  return walk<false>(finder, scan_pos, head_pos, prev_len, match_pos, unused);
+}
+
+uint32_t walk_and_count(const match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
+                        uint32_t& match_pos, uint32_t& walked_candidates) {
+  uint32_t taken = 0;
+  const uint32_t length = walk<true>(finder, scan_pos, head_pos, prev_len, match_pos, taken);
+  walked_candidates += taken;
+  return length;
 }
 
 namespace {
@@ -233,6 +254,19 @@ uint64_t rebase_lanes(uint64_t lanes) {
 
 }  // namespace
 
+void rebase_positions(uint16_t* positions, uint32_t count) {
+  // The same rule one lane at a time, in groups of 16 so that the compiler
+  // vectorizes them without a remainder: the top bit, spread over the
+  // lane, keeps the low 15 bits or none.
+  for (uint32_t group = 0; group < count / 16; ++group) {
+    uint16_t* const lanes = positions + 16 * group;
+    for (uint32_t i = 0; i < 16; ++i) {
+      const uint16_t p = lanes[i];
+      lanes[i] = static_cast<uint16_t>(p & static_cast<uint16_t>(0 - (p >> 15)) & 0x7FFF);
+    }
+  }
+}
+
 window_fill top_up_window(match_finder& finder, uint32_t scan_pos, uint32_t ahead) {
   window_fill fill{0, 0};
   uint32_t room = window_capacity - scan_pos - ahead;
@@ -244,12 +278,8 @@ window_fill top_up_window(match_finder& finder, uint32_t scan_pos, uint32_t ahea
     for (uint32_t p = 0; p < half_window; ++p) {
       finder.chain_successors[p] = rebase_lanes(finder.chain_successors[p + half_window]);
     }
-    for (uint32_t i = 0; i < hash_size; i += 4) {
-      uint64_t lanes;
-      std::memcpy(&lanes, finder.chain_heads + i, sizeof lanes);
-      lanes = rebase_lanes(lanes);
-      std::memcpy(finder.chain_heads + i, &lanes, sizeof lanes);
-    }
+    rebase_positions(finder.chain_heads, hash_size);
+    slide_keyed_chains(finder.keyed);
     room += half_window;
   }
   if (finder.input_ended) return fill;

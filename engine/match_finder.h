@@ -5,6 +5,7 @@
 
 #include "common/stream_io.h"
 #include "engine/format.h"
+#include "engine/keyed_chains.h"
 
 namespace pelk {
 
@@ -47,11 +48,14 @@ struct match_finder {
   // leftover one, names a slot inside the array and the next load can be
   // issued before the lane is checked.
   uint64_t chain_successors[window_capacity];
+
+  // The lazy parse's faster index of the same chains (keyed_search.cpp).
+  keyed_chains keyed;
 };
 
-// Points the finder at a new input for a valid level, with empty chains;
-// the window is left as it is. The successor slots need no clearing: a
-// chain only reaches positions inserted for this input.
+// Points the finder at a new input for a valid level, with empty chains
+// and no keyed chains; the window is left as it is. The successor slots
+// need no clearing: a chain only reaches positions inserted for this input.
 void reset_finder(match_finder& finder, int level, input_source input);
 
 // Puts the finder in the state of a fresh process for a valid level (the
@@ -64,6 +68,11 @@ uint32_t match_init(match_finder& finder, int level, input_source input);
 // 15 bits, so after three bytes the hash depends on those three alone.
 inline uint32_t hash_take(uint32_t hash, uint8_t b) {
   return ((hash << hash_shift) ^ b) & hash_mask;
+}
+
+// The hash of the three bytes at p, taken afresh rather than rolled.
+inline uint32_t hash_at(const uint8_t* window, uint32_t p) {
+  return hash_take(hash_take(window[p], window[p + 1]), window[p + 2]);
 }
 
 // Inserts position p into its hash chain and returns the chain's previous
@@ -89,8 +98,43 @@ inline void prime_hash(match_finder& finder, uint32_t p) {
 // candidate head_pos (nonzero, at most max_distance back). Returns its
 // length and sets match_pos, or returns prev_len (match_pos untouched)
 // when nothing beats it. The length may run past the input; callers cut it.
-uint32_t find_best_match(const match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
+//
+// walk_hash_chain examines the candidates one by one along the chain; any
+// parse may use it. find_best_match returns the same, from fewer of them
+// where the keyed chains are on, but only for a parse that inserts every
+// position, in order, into the chains (the lazy one): it indexes them again
+// on chains of its own.
+uint32_t walk_hash_chain(const match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
                          uint32_t& match_pos);
+// The same walk, which also adds how many candidates it took (about: the
+// group of four it ended in counts whole) to walked_candidates.
+uint32_t walk_and_count(const match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
+                        uint32_t& match_pos, uint32_t& walked_candidates);
+
+// The parts of find_best_match (keyed_search.cpp): the keyed search, and
+// what is due every so many searches: a walk that counts its candidates,
+// so that the choice between the searches sees what the walk costs, and
+// the choice itself, once a stretch of input is through.
+uint32_t keyed_search(match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
+                      uint32_t& match_pos);
+uint32_t sampled_search(match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
+                        uint32_t& match_pos);
+
+// Defined beside the walk, which it takes inline where the keyed chains
+// are off: the parse then calls one function per search, as it would the
+// walk alone.
+uint32_t find_best_match(match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
+                         uint32_t& match_pos);
+
+// After a slide every stored position drops by half_window; one that falls
+// below the window becomes 0, none. count must be a multiple of 16.
+void rebase_positions(uint16_t* positions, uint32_t count);
+
+// Moves the keyed chains along with a slide of the window.
+void slide_keyed_chains(keyed_chains& keyed);
+
+// Starts a new input with the keyed chains off.
+void start_search_choice(keyed_chains& keyed);
 
 // What a top-up did: how far the window slid (0 or half_window; every
 // position the caller holds drops by that much) and how many input bytes

@@ -148,8 +148,10 @@ void deflate_greedy(match_finder& finder, parse_position at, Sink& sink) {
     const uint32_t head_pos = insert_position(finder, scan_pos);
     uint32_t found_len = 0;
     if (head_pos != 0 && scan_pos - head_pos <= max_distance) {
-      // Every search reports any match of 3 or more.
-      found_len = find_best_match(finder, scan_pos, head_pos, min_match - 1, at.match_pos);
+      // Every search reports any match of 3 or more. The positions inside
+      // long matches stay out of the chains, which the keyed search cannot
+      // allow: this parse walks them.
+      found_len = walk_hash_chain(finder, scan_pos, head_pos, min_match - 1, at.match_pos);
       if (found_len > at.ahead) found_len = at.ahead;
     }
 

@@ -1,0 +1,350 @@
+// The lazy parse's search: the result of the plain chain walk
+// (walk_hash_chain), found from the few candidates that can change it.
+//
+// What the walk computes. For a search at s with the held length P, the
+// budget N (chain_limit, a quarter once P >= good_enough) and the floor
+// F = s - max_distance (or 0), the walk examines the first N entries of s's
+// three-byte hash chain, each after the first lying above F (the caller
+// checked the first, which may lie at F). It returns the first examined
+// entry whose length reaches stop_length; else the first examined one of
+// greatest length, if that beats P; else P. Only a record, a candidate
+// longer than every one before it (and than P), ever changes what the walk
+// holds. So any search that visits every record, in the walk's order, and
+// can tell which of the candidates it visits the walk would have examined,
+// returns the same.
+//
+// Ranks tell the walk's order without walking it. The lazy parse inserts
+// every position, in order, into the chains, and a chain holds exactly the
+// positions of its hash bucket, nearest first, down to the first that left
+// the window. Each position here gets, when it is indexed, a rank one above
+// its predecessor's, the position the plain chain recorded just before it
+// in its bucket; so along a bucket ranks count positions, and a position c
+// of s's bucket is entry d = rank(s) - rank(c) of s's chain, where rank(s)
+// is its head's plus one: the walk examined c exactly when 1 <= d <= N and
+// (c > F or d == 1). Fewer than 32768 positions lie between s and any c at
+// or above F, so 16-bit ranks give d exactly; where a bucket's first
+// position in reach has its predecessor out of reach, its rank counts on
+// from whatever that slot holds, and only differences within reach are
+// read. Along the chain positions fall and entries rise, so the first
+// entry of the bucket past N ends every walk below.
+//
+// Chains keyed by longer prefixes find the records. A record after a best
+// of B agrees with s in its first B + 1 bytes, so it lies on s's chain of
+// every key of k <= B + 1 bytes: the chain of all earlier positions whose
+// first k bytes hash alike. The search walks the longest such chain, nearest
+// first like the walk. What it passes over differs from s within k bytes,
+// can be at most B long, and is no record. What it finds on it may still be
+// a collision, a position whose hash agrees but whose bytes do not: one
+// whose first three bytes differ from s's is in another bucket, its rank
+// means nothing, and it is no record either; one whose three agree is in
+// s's bucket, and its rank says whether the walk examined it. Below a best
+// of key_lengths[0] - 1 no key applies and the search walks s's own chain,
+// counting entries as the walk does.
+//
+// Switching chains after a record at c with the new best B, for the longest
+// key k <= B + 1: when k <= B, c itself agrees with s in k bytes and lies on
+// s's k-chain, which goes on from c; when k = B + 1, the search starts at
+// the k-chain's head and passes over what lies at or above c: those nearer
+// positions were visited already with a smaller best, which they did not
+// beat (they are on every shorter chain too).
+//
+// Indexing. A position's keys are its first k bytes; indexed when it is
+// inserted, a position inside a long match would be keyed by bytes up to
+// 257 + k past the scan position, which are not read yet. So every position
+// below s is indexed just before the search at s, lazily: then its bytes
+// lie below s + k - 1, inside the look-ahead while input lasts and fixed
+// once it has ended. A slide lowers the positions that heads and links
+// hold, as it does the plain chains' (position 0 is none in both); ranks
+// and links stay in their slots, which are kept modulo half a window.
+//
+// Where the plain walk is cheaper. Indexing costs every position two
+// random updates of the keyed heads and a rank, while the plain walk, four
+// candidates per load and the next chain prefetched, takes a candidate for
+// little; where chains are short (random data, long matches that leave few
+// searches, short periods) the indexing costs more than the walks it saves.
+// So the choice is made per stretch of 16 KiB of input from how many
+// candidates per position a sample of counted walks took in the stretch
+// before. Turning the chains on indexes the window anew from the farthest
+// position the next search can reach, so from then on they hold every
+// position a search can reach. The choice changes the speed and nothing
+// else.
+//
+// A parallel job's finder starts as a fresh one: its chains, when on, are
+// indexed from its own window, and a rank difference reads only positions
+// its warm-up inserted.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "engine/match_bytes.h"
+#include "engine/match_finder.h"
+
+namespace pelk {
+namespace {
+
+// The hash of the first `length` bytes of a word: a multiplicative hash,
+// whose high bits depend on every byte kept.
+inline uint32_t key_hash(uint64_t word, uint32_t length) {
+  const uint64_t kept = length >= 8 ? word : word << (64 - 8 * length);
+  return static_cast<uint32_t>((kept * 0x9E3779B97F4A7C15) >> (64 - hash_bits));
+}
+
+// The key to walk while the best so far is `best`: the longest of at most
+// best + 1 bytes, or -1 while none is that short.
+inline int key_for(uint32_t best) {
+  int key = -1;
+  for (uint32_t i = 0; i < key_count; ++i) {
+    if (key_lengths[i] <= best + 1) key = static_cast<int>(i);
+  }
+  return key;
+}
+
+// Indexes every position from keyed.indexed_end up to end (excluded).
+void index_up_to(match_finder& finder, uint32_t end) {
+  keyed_chains& keyed = finder.keyed;
+  const uint8_t* const window = finder.window;
+  for (uint32_t p = keyed.indexed_end; p < end; ++p) {
+    const uint64_t word = load_word(window + p);
+    const uint32_t predecessor = finder.chain_successors[p] & 0xFFFF;
+    keyed.ranks[ring_slot(p)] = static_cast<uint16_t>(keyed.ranks[ring_slot(predecessor)] + 1);
+    for (uint32_t i = 0; i < key_count; ++i) {
+      uint16_t& head = keyed.heads[i][key_hash(word, key_lengths[i])];
+      keyed.links[i][ring_slot(p)] = head;
+      head = static_cast<uint16_t>(p);
+    }
+  }
+  if (end > keyed.indexed_end) keyed.indexed_end = end;
+}
+
+// Turns the keyed chains on for searches from scan_pos on: empty, to be
+// indexed from the farthest position such a search examines.
+void start_keyed_chains(keyed_chains& keyed, uint32_t scan_pos) {
+  keyed.active = true;
+  std::memset(keyed.heads, 0, sizeof keyed.heads);
+  keyed.indexed_end = scan_pos > max_distance ? scan_pos - max_distance : 0;
+}
+
+uint32_t search_keyed_chains(match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
+                             uint32_t& match_pos) {
+  index_up_to(finder, scan_pos);
+  const keyed_chains& keyed = finder.keyed;
+  const uint8_t* const window = finder.window;
+  const uint32_t stop_length = finder.params.stop_length;
+  uint32_t budget = finder.params.chain_limit;
+  if (prev_len >= finder.params.good_enough) budget >>= 2;
+  const uint32_t search_floor = scan_pos > max_distance ? scan_pos - max_distance : 0;
+
+  const uint8_t* const scan = window + scan_pos;
+  const uint64_t scan_head = load_word(scan);
+  // The rank scan_pos gets once indexed (its predecessor is head_pos): the
+  // walk's entry d is the position of rank scan_rank - d.
+  const uint16_t scan_rank = static_cast<uint16_t>(keyed.ranks[ring_slot(head_pos)] + 1);
+  uint32_t best = prev_len;
+  uint32_t best_pos = 0;
+
+  // The quick test of the walk: bytes 0..best, all of which a record has.
+  uint64_t scan_tail, wanted;
+  uint32_t tail_offset;
+  auto aim_at = [&](uint32_t length) {
+    const bool short_match = length < 8;
+    wanted = short_match ? ~uint64_t{0} >> (8 * (7 - length)) : ~uint64_t{0};
+    tail_offset = short_match ? 0 : length - 7;
+    scan_tail = load_word(scan + tail_offset);
+  };
+  aim_at(best);
+
+  int key = key_for(best);
+  uint32_t candidate;  // the next one to visit on the key's chain
+
+  if (key < 0) {
+    // No key yet: s's own chain, entry by entry, as the walk takes it,
+    // until a record makes a key apply.
+    candidate = head_pos;
+    for (uint32_t left = budget;;) {
+      const uint8_t* const c = window + candidate;
+      if (((load_word(c) ^ scan_head) & wanted) == 0) {
+        const uint32_t length = count_match(c, scan);
+        if (length > best) {
+          best = length;
+          best_pos = candidate;
+          if (length >= stop_length) goto done;
+          aim_at(best);
+          key = key_for(best);
+          if (key >= 0) break;
+        }
+      }
+      if (--left == 0) goto done;
+      candidate = finder.chain_successors[candidate] & 0xFFFF;
+      if (candidate <= search_floor) goto done;
+    }
+    // best_pos agrees with s in best bytes: see the opening essay.
+    if (key_lengths[key] <= best) {
+      candidate = keyed.links[key][ring_slot(best_pos)];
+    } else {
+      candidate = keyed.heads[key][key_hash(scan_head, key_lengths[key])];
+      while (candidate >= best_pos) candidate = keyed.links[key][ring_slot(candidate)];
+    }
+  } else {
+    candidate = keyed.heads[key][key_hash(scan_head, key_lengths[key])];
+  }
+
+  // Along a keyed chain. Entries below the floor are out of every walk's
+  // reach; the one at the floor only as the walk's first.
+  while (candidate >= search_floor && candidate != 0) {
+    const uint8_t* const c = window + candidate;
+    const uint64_t head_differ = load_word(c) ^ scan_head;
+    uint64_t differ = head_differ;
+    if (tail_offset != 0) differ |= load_word(c + tail_offset) ^ scan_tail;
+    if ((head_differ & 0xFFFFFF) == 0) {
+      // In s's bucket: its entry on the walk's chain.
+      const uint32_t entry = static_cast<uint16_t>(scan_rank - keyed.ranks[ring_slot(candidate)]);
+      if (entry > budget || (candidate == search_floor && entry != 1)) break;
+      if ((differ & wanted) == 0) {
+        const uint32_t length = count_match(c, scan);
+        if (length > best) {
+          best = length;
+          best_pos = candidate;
+          if (length >= stop_length) break;
+          aim_at(best);
+          const int longer = key_for(best);
+          if (longer != key) {
+            key = longer;
+            if (key_lengths[key] > best) {
+              candidate = keyed.heads[key][key_hash(scan_head, key_lengths[key])];
+              while (candidate >= best_pos) candidate = keyed.links[key][ring_slot(candidate)];
+              continue;
+            }
+          }
+        }
+      }
+    }
+    candidate = keyed.links[key][ring_slot(candidate)];
+  }
+done:
+  if (best_pos != 0) match_pos = best_pos;
+  return best;
+}
+
+// How the choice between the searches is made; see the opening essay. One
+// search in walk_interval is a counted walk while the keyed chains are off
+// (counting costs a little), one in keyed_interval while they are on (the
+// walk costs much more there). The chains are kept from `keep_threshold`
+// walked candidates per input position (in sixteenths) and, once on, down
+// to `drop_threshold`, so that a rate near the line does not index the
+// window anew at every stretch. The line is where the time goes, not the
+// instructions: on text, about eleven walked candidates per position, the
+// keyed search takes a seventh of the walk's candidates and 38% fewer
+// instructions in all, yet indexing and its dependent loads cost more time
+// than the walk, whose loads overlap; so the chains are kept only where
+// chains are longer still.
+#ifdef PELK_CHECK_SEARCH
+// A build that checks the keyed search wants it at every search, and its
+// start, which indexes the window anew, at many places: the chains are on
+// from the first search and started again at the first search from each
+// multiple of 1 KiB of the window on (a slide keeps those multiples, so a
+// test can aim at them). Every search goes through sampled_search.
+constexpr uint32_t first_stretch = 0;
+constexpr uint32_t stretch_length = 1024;
+#else
+constexpr uint32_t walk_interval = 8;
+constexpr uint32_t keyed_interval = 64;
+constexpr uint64_t keep_threshold = 256;
+constexpr uint64_t drop_threshold = 192;
+constexpr uint32_t first_stretch = 4096;
+constexpr uint32_t stretch_length = 16384;
+#endif
+
+void choose_search(keyed_chains& keyed, uint32_t scan_pos) {
+#ifdef PELK_CHECK_SEARCH
+  start_keyed_chains(keyed, scan_pos);
+  keyed.next_choice = (scan_pos / stretch_length + 1) * stretch_length;
+#else
+  if (keyed.walks != 0) {
+    const uint64_t positions = scan_pos > keyed.stretch_start ? scan_pos - keyed.stretch_start : 1;
+    // The candidates the plain walk would have taken over the stretch.
+    const uint64_t candidates = uint64_t{keyed.walked_candidates} * keyed.searches / keyed.walks;
+    const uint64_t threshold = keyed.active ? drop_threshold : keep_threshold;
+    const bool keep = candidates * 16 >= threshold * positions;
+    if (keep && !keyed.active) start_keyed_chains(keyed, scan_pos);
+    if (!keep) keyed.active = false;
+  }
+  keyed.next_choice = scan_pos + stretch_length;
+#endif
+  keyed.stretch_start = scan_pos;
+  keyed.searches = 0;
+  keyed.walks = 0;
+  keyed.walked_candidates = 0;
+}
+
+}  // namespace
+
+namespace {
+
+#ifdef PELK_CHECK_SEARCH
+// Stops the process at the first search whose two answers differ.
+[[noreturn]] void report_difference(uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len, uint32_t walked,
+                                    uint32_t walked_pos, uint32_t found, uint32_t found_pos) {
+  std::fprintf(stderr,
+               "search check: at window position %u (head %u, held %u) the chain walk found %u at %u, the keyed "
+               "search %u at %u\n",
+               scan_pos, head_pos, prev_len, walked, walked_pos, found, found_pos);
+  std::abort();
+}
+#endif
+
+}  // namespace
+
+void start_search_choice(keyed_chains& keyed) {
+  keyed.active = false;
+  keyed.searches_to_sample = 1;
+  keyed.stretch_start = 0;
+  keyed.next_choice = first_stretch;
+  keyed.searches = 0;
+  keyed.walks = 0;
+  keyed.walked_candidates = 0;
+}
+
+void slide_keyed_chains(keyed_chains& keyed) {
+  keyed.stretch_start = keyed.stretch_start > half_window ? keyed.stretch_start - half_window : 0;
+  keyed.next_choice = keyed.next_choice > half_window ? keyed.next_choice - half_window : 0;
+  if (!keyed.active) return;
+  for (uint32_t i = 0; i < key_count; ++i) {
+    rebase_positions(keyed.links[i], half_window);
+    rebase_positions(keyed.heads[i], hash_size);
+  }
+  keyed.indexed_end = keyed.indexed_end > half_window ? keyed.indexed_end - half_window : 0;
+}
+
+uint32_t keyed_search(match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
+                      uint32_t& match_pos) {
+#ifdef PELK_CHECK_SEARCH
+  uint32_t walked_pos = match_pos;
+  const uint32_t walked = walk_hash_chain(finder, scan_pos, head_pos, prev_len, walked_pos);
+  const uint32_t found = search_keyed_chains(finder, scan_pos, head_pos, prev_len, match_pos);
+  if (found != walked || match_pos != walked_pos) {
+    report_difference(scan_pos, head_pos, prev_len, walked, walked_pos, found, match_pos);
+  }
+  return found;
+#else
+  return search_keyed_chains(finder, scan_pos, head_pos, prev_len, match_pos);
+#endif
+}
+
+uint32_t sampled_search(match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
+                        uint32_t& match_pos) {
+  keyed_chains& keyed = finder.keyed;
+#ifdef PELK_CHECK_SEARCH
+  if (scan_pos >= keyed.next_choice) choose_search(keyed, scan_pos);
+  keyed.searches_to_sample = 1;
+  return keyed_search(finder, scan_pos, head_pos, prev_len, match_pos);
+#else
+  const uint32_t length = walk_and_count(finder, scan_pos, head_pos, prev_len, match_pos, keyed.walked_candidates);
+  ++keyed.walks;
+  keyed.searches += keyed.active ? keyed_interval : walk_interval;
+  if (scan_pos >= keyed.next_choice) choose_search(keyed, scan_pos);
+  keyed.searches_to_sample = keyed.active ? keyed_interval : walk_interval;
+  return length;
+#endif
+}
+
+}  // namespace pelk

@@ -1,0 +1,45 @@
+// Byte comparisons shared by the two ways of searching the window: the
+// length of a match, eight bytes per step.
+#pragma once
+
+#include <bit>
+#include <cstdint>
+
+#include "common/byte_order.h"
+#include "engine/format.h"
+
+namespace pelk {
+
+// Words are read little-endian on every processor, so byte k of the string
+// is always bits 8k..8k+7: the lowest differing bit names the first
+// differing byte, and a mask of low bits selects the first bytes. Read in
+// native order, a big-endian processor would find the last differing byte
+// and test the wrong end of each word.
+inline uint64_t load_word(const uint8_t* p) { return load_le64(p); }
+
+// The number of equal leading bytes of a and b, given that the first three
+// agree, capped at max_match. Offsets 3..258 take 32 steps of eight bytes; no
+// byte past offset 258 is read.
+inline uint32_t count_match(const uint8_t* a, const uint8_t* b) {
+  static_assert((max_match + 1 - min_match) % 8 == 0);
+  for (uint32_t len = min_match; len <= max_match; len += 8) {
+    const uint64_t diff = load_word(a + len) ^ load_word(b + len);
+    if (diff != 0) {
+      const uint32_t equal_bytes = static_cast<uint32_t>(std::countr_zero(diff)) / 8;
+      const uint32_t length = len + equal_bytes;
+      return length < max_match ? length : max_match;
+    }
+  }
+  return max_match;
+}
+
+// Prefetching is a hint; a compiler without it just waits for the load.
+inline void prefetch(const void* p) {
+#if defined(__GNUC__) || defined(__clang__)
+  __builtin_prefetch(p);
+#else
+  (void)p;
+#endif
+}
+
+}  // namespace pelk
