@@ -21,6 +21,9 @@
 //   bytes). They sit on top of the bit buffer, so the stream is truncated as
 //   soon as bit_count drops below eight times their number; the careful
 //   path checks this after every symbol, which bounds the work on any input.
+//   A fault found in bits that reach into them (a code-length code built
+//   from zeros, a block type read from them) is the input's end too: a
+//   stream cut short is truncated wherever the cut falls.
 //
 // Division of work. The hot loop runs while the input holds 16 bytes and
 // the output has room for a whole step behind the chunk, so it checks no
@@ -94,7 +97,14 @@ struct decoder {
     detail = what;
     return step::failed;
   }
-  step corrupt(const char* what) { return fail(inflate_status::corrupt, what); }
+  // A fault in bits that reach past the end of the input is that end, not
+  // damage: a stream cut short anywhere decodes its phantom zeros into
+  // whatever they happen to spell. bits_examined counts the bits a lookup
+  // may have looked at beyond those it consumed.
+  step corrupt(const char* what, uint32_t bits_examined = 0) {
+    if (bit_count < phantom * 8 + bits_examined) return ran_out();
+    return fail(inflate_status::corrupt, what);
+  }
   step ran_out() {
     return fail(source.read_errno != 0 ? inflate_status::read_failed : inflate_status::truncated);
   }
@@ -252,7 +262,7 @@ struct decoder {
       if (overran()) return ran_out();
       need_bits();  // a 7-bit code and at most 7 extra bits
       const uint32_t entry = state.clen[low_bits(bits, clen_main_bits)];
-      if (entry & invalid_flag) return corrupt("invalid code-length symbol");
+      if (entry & invalid_flag) return corrupt("invalid code-length symbol", max_clen_code_bits);
       drop(entry & drop_mask);
       const uint32_t sym = entry >> 16;
       if (sym < 16) {
@@ -316,7 +326,7 @@ struct decoder {
       drop(entry & drop_mask);
       entry = subtable_entry(state.litlen, entry, bits);
     }
-    if (entry & invalid_flag) return overran() ? ran_out() : corrupt("invalid literal/length code");
+    if (entry & invalid_flag) return corrupt("invalid literal/length code", max_code_bits);
     if (entry & literal_flag) {
       drop(entry & drop_mask);
       *out++ = static_cast<uint8_t>(entry >> 16);
@@ -333,7 +343,7 @@ struct decoder {
         drop(entry & drop_mask);
         entry = subtable_entry(state.dist, entry, bits);
       }
-      if (entry & invalid_flag) return overran() ? ran_out() : corrupt("invalid distance code");
+      if (entry & invalid_flag) return corrupt("invalid distance code", max_code_bits);
       before = bits;
       drop(entry & drop_mask);
       const uint32_t distance = entry_value(entry, before);

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,6 +17,7 @@
 #include "container/container.h"
 #include "inflate/byte_source.h"
 #include "pelk.h"
+#include "tests/support/deflate_trace.h"
 #include "tests/support/test_support.h"
 
 namespace pelk::test {
@@ -255,6 +258,35 @@ TEST(LibraryDecompress, DamagedContainersGiveTheirCodes) {
   EXPECT_EQ(decompress(good, restored, source.size() - 1), PELK_ERROR_OUTPUT_TOO_SMALL);
   EXPECT_EQ(decompress(good, restored, source.size()), PELK_OK);
   EXPECT_TRUE(restored == source);
+}
+
+// A container cut short anywhere (its header, its name, the stream, the
+// trailer) is truncated, whatever the missing bits would have decoded to:
+// never a corrupt code, a bad stored length or a header fault. The
+// containers hold stored, fixed and dynamic blocks, one or several.
+TEST(LibraryDecompress, EveryPrefixOfAContainerIsTruncated) {
+  std::set<int> kinds;
+  size_t most_blocks = 0;
+  for (const bytes& source : sources_of_every_block_kind()) {
+    const bytes container = compress(source, "prefix.txt");
+    const std::optional<deflate_trace> trace = trace_deflate(container, 12 + sizeof "prefix.txt");
+    ASSERT_TRUE(trace);
+    for (const traced_block& block : trace->blocks) kinds.insert(block.type);
+    most_blocks = std::max(most_blocks, trace->blocks.size());
+    for (size_t size = 0; size < container.size(); ++size) {
+      const bytes prefix(container.begin(), container.begin() + static_cast<ptrdiff_t>(size));
+      bytes restored;
+      const int from_memory = decompress(prefix, restored, source.size());
+      const int streamed = decompress_stream(prefix, restored);
+      if (from_memory != PELK_ERROR_TRUNCATED || streamed != PELK_ERROR_TRUNCATED) {
+        ADD_FAILURE() << size << " of " << container.size() << " bytes: " << pelk_error_string(from_memory)
+                      << ", streamed " << pelk_error_string(streamed);
+        break;
+      }
+    }
+  }
+  EXPECT_EQ(kinds, (std::set<int>{0, 1, 2}));
+  EXPECT_GE(most_blocks, 3u);
 }
 
 // The caller's callbacks: failures are reported, never taken for data.
