@@ -99,8 +99,9 @@ struct decoder {
   }
   // A fault in bits that reach past the end of the input is that end, not
   // damage: a stream cut short anywhere decodes its phantom zeros into
-  // whatever they happen to spell. bits_examined counts the bits a lookup
-  // may have looked at beyond those it consumed.
+  // whatever they happen to spell. bits_examined counts the bits a table
+  // lookup indexed with beyond those consumed; a fault found in real bits
+  // alone stays a fault, so a whole stream is never called truncated.
   step corrupt(const char* what, uint32_t bits_examined = 0) {
     if (bit_count < phantom * 8 + bits_examined) return ran_out();
     return fail(inflate_status::corrupt, what);
@@ -262,7 +263,7 @@ struct decoder {
       if (overran()) return ran_out();
       need_bits();  // a 7-bit code and at most 7 extra bits
       const uint32_t entry = state.clen[low_bits(bits, clen_main_bits)];
-      if (entry & invalid_flag) return corrupt("invalid code-length symbol", max_clen_code_bits);
+      if (entry & invalid_flag) return corrupt("invalid code-length symbol", clen_main_bits);
       drop(entry & drop_mask);
       const uint32_t sym = entry >> 16;
       if (sym < 16) {
@@ -322,11 +323,13 @@ struct decoder {
   step slow_symbol() {
     refill_slow();
     uint32_t entry = state.litlen[low_bits(bits, litlen_main_bits)];
+    uint32_t examined = litlen_main_bits;  // the bits its invalidity rests on
     if (entry & link_flag) {
       drop(entry & drop_mask);
+      examined = (entry >> 8) & 0xF;
       entry = subtable_entry(state.litlen, entry, bits);
     }
-    if (entry & invalid_flag) return corrupt("invalid literal/length code", max_code_bits);
+    if (entry & invalid_flag) return corrupt("invalid literal/length code", examined);
     if (entry & literal_flag) {
       drop(entry & drop_mask);
       *out++ = static_cast<uint8_t>(entry >> 16);
@@ -339,11 +342,13 @@ struct decoder {
       const uint32_t length = entry_value(entry, before);
       refill_slow();
       entry = state.dist[low_bits(bits, dist_main_bits)];
+      examined = dist_main_bits;
       if (entry & link_flag) {
         drop(entry & drop_mask);
+        examined = (entry >> 8) & 0xF;
         entry = subtable_entry(state.dist, entry, bits);
       }
-      if (entry & invalid_flag) return corrupt("invalid distance code", max_code_bits);
+      if (entry & invalid_flag) return corrupt("invalid distance code", examined);
       before = bits;
       drop(entry & drop_mask);
       const uint32_t distance = entry_value(entry, before);
