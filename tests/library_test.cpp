@@ -3,10 +3,15 @@
 // results, and a table of damaged containers with the code each must give.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <optional>
 #include <set>
@@ -358,6 +363,57 @@ TEST(LibraryStreams, FailuresMidwayThroughAParallelCompression) {
       EXPECT_LE(io.io.out.size(), f.write_limit);
     }
   }
+}
+
+// Under a limit on the address space, wherever one thread's call succeeds
+// a call on eight succeeds too, with the same container: it takes fewer
+// threads where their memory cannot be had, and starts over on one where
+// it runs out midway (a buffer can be read again). Each call runs in a
+// child process of its own, under the limit.
+TEST(LibraryCompress, UnderAMemoryLimitEightThreadsDoWhereverOneDoes) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "sanitizer build: the sanitizers reserve more address space than any limit";
+#endif
+  bytes source;
+  for (size_t i = 0; source.size() < (4u << 20); ++i) {
+    const bytes piece = i % 2 == 0 ? random_bytes(256 * 1024, i) : bytes(256 * 1024, "limit"[i % 5]);
+    source.insert(source.end(), piece.begin(), piece.end());
+  }
+  const bytes one_thread = compress(source, "limits");
+  bytes out(one_thread.size() + 4096);  // allocated before the limit
+  // The child's verdict: 0 for the one-thread container, 1 for another
+  // status, 2 for other bytes.
+  const auto verdict_under = [&](size_t limit, unsigned threads) {
+    const pid_t child = fork();
+    if (child == 0) {
+      const rlimit address_space{limit, limit};
+      setrlimit(RLIMIT_AS, &address_space);
+      pelk_options options{};
+      options.size = sizeof options;
+      options.threads = threads;
+      size_t size = 0;
+      if (pelk_compress_with(&options, source.data(), source.size(), "limits", fixed_stamp, out.data(), out.size(),
+                             &size) != PELK_OK) {
+        _exit(1);
+      }
+      _exit(size == one_thread.size() && std::memcmp(out.data(), one_thread.data(), size) == 0 ? 0 : 2);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  };
+  // The address space the process has now, to which each limit adds.
+  size_t pages = 0;
+  std::ifstream("/proc/self/statm") >> pages;
+  const size_t in_use = pages * static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  int limits_one_thread_met = 0;
+  for (size_t mib = 1; mib <= 64; ++mib) {
+    const size_t limit = in_use + (mib << 20);
+    if (verdict_under(limit, 1) != 0) continue;
+    ++limits_one_thread_met;
+    EXPECT_EQ(verdict_under(limit, 8), 0) << mib << " MiB above what the process had";
+  }
+  EXPECT_GT(limits_one_thread_met, 32);
 }
 
 // pelk_compress_bound is enough for bytes that do not compress, at sizes
