@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #if defined(__linux__)
+#include <pthread.h>
 #include <sys/mman.h>
 #endif
 
@@ -38,6 +39,25 @@ bulk_memory::~bulk_memory() {
   if (mapping_ != nullptr) munmap(mapping_, mapped_);
 }
 
+size_t thread_stack_bytes() {
+  // The default the system's threads take (the stack limit, or its own
+  // default where that is unlimited), as a new thread would get it.
+  size_t size = 0;
+  pthread_attr_t defaults;
+  if (pthread_attr_init(&defaults) == 0) {
+    pthread_attr_getstacksize(&defaults, &size);
+    pthread_attr_destroy(&defaults);
+  }
+  return (size != 0 ? size : size_t{8} << 20) + 4096;
+}
+
+bool address_space_available(size_t size) {
+  void* trial = mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (trial == MAP_FAILED) return false;
+  munmap(trial, size);
+  return true;
+}
+
 #else
 
 void offer_huge_pages(void*, size_t) {}
@@ -50,6 +70,9 @@ bulk_memory::bulk_memory(size_t size) {
 }
 
 bulk_memory::~bulk_memory() { std::free(mapping_); }
+
+size_t thread_stack_bytes() { return 0; }
+bool address_space_available(size_t) { return true; }
 
 #endif
 

@@ -27,6 +27,14 @@ inline constexpr size_t huge_page_bytes = size_t{2} << 20;
 void offer_huge_pages(void* start, size_t size);
 void decline_huge_pages(void* start, size_t size);
 
+// Whether `size` more bytes of address space can be had now (a limit such
+// as RLIMIT_AS may say no). Tried by reserving them, untouched, and giving
+// them back; always true where the system sets no such limit.
+bool address_space_available(size_t size);
+
+// The address space a new thread's stack takes (with its guard page).
+size_t thread_stack_bytes();
+
 class bulk_memory {
  public:
   // At least `size` zeroed bytes, aligned for any object; data() is null

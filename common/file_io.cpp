@@ -46,4 +46,10 @@ int overwrite_descriptor(void* fd_pointer, uint64_t offset, const uint8_t* data,
   return 0;
 }
 
+int rewind_descriptor(int fd, bool empty) {
+  if (::lseek(fd, 0, SEEK_SET) != 0) return errno;
+  if (empty && ::ftruncate(fd, 0) != 0) return errno;
+  return 0;
+}
+
 }  // namespace pelk

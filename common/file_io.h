@@ -22,4 +22,9 @@ int write_descriptor(void* fd_pointer, const uint8_t* data, size_t size);
 // or the errno of the failure (ESPIPE for a pipe or socket).
 int overwrite_descriptor(void* fd_pointer, uint64_t offset, const uint8_t* data, size_t size);
 
+// Moves the file position back to the start, for reading it again; with
+// `empty`, also cuts the file to nothing, for writing it again. Returns 0,
+// or the errno of the failure (ESPIPE for a pipe or socket).
+int rewind_descriptor(int fd, bool empty);
+
 }  // namespace pelk

@@ -63,4 +63,10 @@ int overwrite_descriptor(void* fd_pointer, uint64_t offset, const uint8_t* data,
   return error;
 }
 
+int rewind_descriptor(int fd, bool empty) {
+  if (::_lseeki64(fd, 0, SEEK_SET) != 0) return errno;
+  if (empty && ::_chsize_s(fd, 0) != 0) return errno;
+  return 0;
+}
+
 }  // namespace pelk

@@ -60,12 +60,23 @@ struct container_result {
 // sequentially, with the compressor's own match finder.
 unsigned compression_threads(const container_settings& settings);
 
+// A way to begin a container again: puts the source back at its start and
+// empties the output, returning 0, or an error where either cannot be
+// done (a pipe, a device, a caller's stream).
+struct restart_function {
+  int (*function)(void* context) = nullptr;  // null: never possible
+  void* context = nullptr;
+};
+
 // Writes one whole container, compressing everything source yields. The
 // source is read until it ends or fails, in reads that fill the room the
 // engine asks for unless the input ends, so the output never depends on
-// how the source splits its reads.
+// how the source splits its reads. Where memory runs out midway through a
+// compression on several threads and `restart` succeeds, the container is
+// written again from the start on one thread, the same bytes; only when it
+// cannot be is out_of_memory reported.
 container_result write_container(deflate_compressor& compressor, input_source source, container_output output,
-                                 const container_settings& settings);
+                                 const container_settings& settings, restart_function restart = {});
 
 // The start of the last component of path: what follows its last slash,
 // backslash or colon, or the whole path when it has none.

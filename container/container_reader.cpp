@@ -55,7 +55,9 @@ container_problem read_container_header(byte_source& source, container_header& h
     fixed[got] = static_cast<uint8_t>(byte);
   }
   if (source.read_errno != 0) return read_problem(source);
-  if (got < 2 || fixed[0] != container_magic[0] || fixed[1] != container_magic[1]) {
+  // A file too short to hold the magic bytes is a container cut short as
+  // long as what it holds begins them (an empty file included).
+  if ((got > 0 && fixed[0] != container_magic[0]) || (got > 1 && fixed[1] != container_magic[1])) {
     return {container_fault::not_container, "not a pelk container (bad magic bytes)"};
   }
   if (got > 2 && fixed[2] != method_deflate) {
@@ -74,7 +76,7 @@ container_problem read_container_header(byte_source& source, container_header& h
   if (!header.has_name) return {};
   for (;;) {
     const int byte = next_byte(source);
-    if (byte < 0) return ran_out(source, "stored name has no terminating zero byte");
+    if (byte < 0) return ran_out(source, "truncated header");
     if (byte == 0) return {};
     if (header.name.size() < max_kept_name) header.name.push_back(static_cast<char>(byte));
     ++header.name_length;

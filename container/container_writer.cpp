@@ -60,8 +60,10 @@ unsigned compression_threads(const container_settings& settings) {
   return static_cast<unsigned>(std::min<uint64_t>({settings.threads, max_threads, segments}));
 }
 
-container_result write_container(deflate_compressor& compressor, input_source source, container_output output,
-                                 const container_settings& settings) {
+namespace {
+
+container_result write_once(deflate_compressor& compressor, input_source source, container_output output,
+                            const container_settings& settings, unsigned threads) {
   bit_writer& out = compressor.out;
   start_output(out, output.sink);
   emit_byte(out, container_magic[0]);
@@ -79,7 +81,6 @@ container_result write_container(deflate_compressor& compressor, input_source so
 
   counted_input input{source, &out.error, settings.progress, settings.progress_context};
   const input_source engine_input{read_counted, &input};
-  const unsigned threads = compression_threads(settings);
   const parallel_outcome outcome =
       threads < 2 ? parallel_outcome::not_started
                   : deflate_stream_parallel(compressor, settings.level, engine_input, threads,
@@ -107,6 +108,19 @@ container_result write_container(deflate_compressor& compressor, input_source so
       result.write_error = output.overwrite(output.sink.context, fixed_header_bytes, field, sizeof field);
       result.size_field_true = result.write_error == 0;
     }
+  }
+  return result;
+}
+
+}  // namespace
+
+container_result write_container(deflate_compressor& compressor, input_source source, container_output output,
+                                 const container_settings& settings, restart_function restart) {
+  const container_result result = write_once(compressor, source, output, settings, compression_threads(settings));
+  // What ran out is the threads' working memory; one thread needs none of
+  // it, and gives the same bytes.
+  if (result.out_of_memory && restart.function != nullptr && restart.function(restart.context) == 0) {
+    return write_once(compressor, source, output, settings, 1);
   }
   return result;
 }

@@ -236,6 +236,22 @@ void finish_target(target_file& output) {
   if (error != 0) report_system_error(error);
 }
 
+// Memory that runs out midway through a run on several threads is not the
+// end of it: the source, a regular file, is read again from its start into
+// the temporary file, emptied, on one thread. A target written directly (a
+// device, a FIFO) cannot take back what it was given.
+struct restart_files {
+  int source_fd;
+  const target_file* target;
+};
+
+int restart_run(void* context) {
+  const restart_files& files = *static_cast<const restart_files*>(context);
+  if (files.target->direct) return ESPIPE;
+  if (const int error = rewind_descriptor(files.source_fd, false)) return error;
+  return rewind_descriptor(files.target->fd, true);
+}
+
 }  // namespace
 
 int compress_file(const char* source, const char* target) {
@@ -265,7 +281,9 @@ int compress_file(const char* source, const char* target) {
   // A device or a FIFO cannot take back the size field of a source that
   // changed as it was read; the report below then says why it is wrong.
   const container_output sink{{write_descriptor, &output.fd}, output.direct ? nullptr : overwrite_descriptor};
-  const container_result result = write_container(compressor, {read_descriptor, &input.fd}, sink, settings);
+  restart_files restart{input.fd, &output};
+  const container_result result =
+      write_container(compressor, {read_descriptor, &input.fd}, sink, settings, {restart_run, &restart});
   progress.finish();
   // A read error comes first: the writes after it only finished what it cut short.
   if (result.read_error != 0) report_system_error(result.read_error);

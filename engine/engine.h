@@ -53,8 +53,10 @@ inline constexpr uint32_t default_segment_size = 512 * 1024;
 // else.
 enum class parallel_outcome {
   finished,
-  // Nothing read or written: the workers' memory or every one of their
-  // threads could not be had. The caller compresses sequentially instead.
+  // Nothing read or written: the memory of a run on two threads or more,
+  // or every one of their threads, could not be had (a run takes fewer
+  // threads than asked where the memory of more is missing). The caller
+  // compresses sequentially instead.
   not_started,
   // Memory ran out midway (a symbol chunk, a job): the stream is cut
   // short, without a last block, and must be reported as a failure.

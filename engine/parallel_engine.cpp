@@ -108,6 +108,29 @@ uint32_t store_segments(unsigned threads, uint32_t segment_size) {
   return threads + 1 + (160 * 1024 + segment_size - 1) / segment_size;
 }
 
+// The jobs a run holds at once at most: running, queued, or finished and
+// waiting for the writer with their chunks (see dispatch).
+size_t jobs_held(unsigned threads) { return 2 * (size_t{threads} + 1); }
+
+// The chunks the bulk memory holds: a segment's worth for every job held,
+// where every entry is a literal (a chunk holds about 14,500 of them), the
+// most symbols a segment can give. The pool allocates more only for a job
+// that goes on in the place of others.
+size_t bulk_chunks(unsigned threads, uint32_t segment_size) {
+  return jobs_held(threads) * (segment_size / (chunk_bytes * 7 / 8) + 1);
+}
+
+// What a run takes from the heap as it goes, beyond its bulk memory: the
+// records and chunk lists of the jobs it holds, a few chunks past those of
+// the bulk, the writer. Every thread started must leave this much address
+// space free, and memory running out midway costs the whole run. Twice
+// that, and 4 MiB besides: the margin is only looked at, not held, and the
+// allocator takes memory from the system in larger pieces than it hands out.
+size_t heap_margin(unsigned threads) {
+  const size_t job_bytes = size_t{record_span} * sizeof(segment_job::record) + 64 * sizeof(symbol_chunk*) + 1024;
+  return 2 * ((jobs_held(threads) + 2) * job_bytes + (size_t{threads} + 1) * 4 * sizeof(symbol_chunk)) + (size_t{4} << 20);
+}
+
 void work(parallel_jobs& jobs, match_finder& finder) {
   for (;;) {
     segment_job* job;
@@ -151,10 +174,14 @@ class parallel_run {
   parallel_outcome run(std::vector<match_finder*>& finders) {
     std::vector<std::thread> workers;
     workers.reserve(finders.size());
+    const size_t margin = heap_margin(static_cast<unsigned>(finders.size()));
     for (match_finder* finder : finders) {
       // The system may refuse threads (a limit on processes or address
       // space): those it gave do the work. Any number of workers gives the
-      // same bytes.
+      // same bytes. A thread's stack comes out of the address space the
+      // run's heap still needs, so one that would leave too little for it
+      // is not started at all: once started, its stack stays mapped.
+      if (!address_space_available(margin + thread_stack_bytes())) break;
       try {
         workers.emplace_back(work, std::ref(jobs_), std::ref(*finder));
       } catch (const std::system_error&) {
@@ -207,6 +234,7 @@ class parallel_run {
       // Here rather than on the job's thread: memory a worker thread
       // allocates stays in that thread's own arena once freed.
       if (jobs_.created != 0) job->records.reserve(jobs_.record_span);
+      job->chunks.reserve(64);
       jobs_.table.push_back(std::move(job));
     }
     jobs_.changed.notify_all();
@@ -394,34 +422,46 @@ class parallel_run {
 
 parallel_outcome deflate_stream_parallel(deflate_compressor& compressor, int level, input_source input,
                                          unsigned threads, uint32_t segment_size, uint64_t expected_size) {
-  // An input of fewer than two segments per thread is cut into about that
-  // many: whole segments would leave threads idle while the last ones are
-  // parsed.
-  if (expected_size != 0) {
-    const uint64_t even = std::max<uint64_t>(expected_size / (2 * threads) / half_window * half_window, 2 * half_window);
-    if (even < segment_size) segment_size = static_cast<uint32_t>(even);
-  }
-  // Every worker's finder and the input store, in one piece up front, and
-  // in what the piece has to spare, the first chunks. Without it, the
-  // sequential compressor does the work instead. A finder that has never
-  // run is all zeros.
-  constexpr size_t finder_bytes = (sizeof(match_finder) + 63) / 64 * 64;
-  const uint32_t segments = store_segments(threads, segment_size);
-  const bulk_memory memory(threads * finder_bytes + size_t{segments} * segment_size);
-  if (memory.data() == nullptr) return parallel_outcome::not_started;
-  try {
-    std::vector<match_finder*> finders;
-    for (unsigned t = 0; t < threads; ++t) {
-      finders.push_back(reinterpret_cast<match_finder*>(memory.data() + t * finder_bytes));
+  // Where the memory for so many threads cannot be had, half as many, and
+  // so on down to two; then the sequential compressor does the work.
+  for (; threads >= 2; threads /= 2) {
+    uint32_t size = segment_size;
+    // An input of fewer than two segments per thread is cut into about
+    // that many: whole segments would leave threads idle while the last
+    // ones are parsed.
+    if (expected_size != 0) {
+      const uint64_t even =
+          std::max<uint64_t>(expected_size / (2 * threads) / half_window * half_window, 2 * half_window);
+      if (even < size) size = static_cast<uint32_t>(even);
     }
-    start_blocks(compressor.block, ends_blocks_early(level));
-    return parallel_run(compressor, level, input, threads, segment_size, expected_size, segments,
-                        memory.data() + threads * finder_bytes, memory.size() - threads * finder_bytes)
-        .run(finders);
-  } catch (const std::bad_alloc&) {
-    // Only the setting up lets one out of run(), before anything is read.
-    return parallel_outcome::not_started;
+    // Every worker's finder, the input store and the first chunks, in one
+    // piece up front, with room left for what the run allocates as it
+    // goes. A finder that has never run is all zeros.
+    constexpr size_t finder_bytes = (sizeof(match_finder) + 63) / 64 * 64;
+    const uint32_t segments = store_segments(threads, size);
+    const bulk_memory memory(threads * finder_bytes + size_t{segments} * size +
+                             bulk_chunks(threads, size) * sizeof(symbol_chunk));
+    if (memory.data() == nullptr || !address_space_available(heap_margin(threads))) continue;
+    // The chunks past the store's last huge page stay in small pages: a run
+    // uses a few of them, and a huge page each would cost it megabytes.
+    const size_t store_end = threads * finder_bytes + size_t{segments} * size;
+    const size_t small_from = (store_end + huge_page_bytes - 1) / huge_page_bytes * huge_page_bytes;
+    if (small_from < memory.size()) decline_huge_pages(memory.data() + small_from, memory.size() - small_from);
+    try {
+      std::vector<match_finder*> finders;
+      for (unsigned t = 0; t < threads; ++t) {
+        finders.push_back(reinterpret_cast<match_finder*>(memory.data() + t * finder_bytes));
+      }
+      start_blocks(compressor.block, ends_blocks_early(level));
+      return parallel_run(compressor, level, input, threads, size, expected_size, segments,
+                          memory.data() + threads * finder_bytes, memory.size() - threads * finder_bytes)
+          .run(finders);
+    } catch (const std::bad_alloc&) {
+      // Only the setting up lets one out of run(), before anything is read:
+      // fewer threads may still fit.
+    }
   }
+  return parallel_outcome::not_started;
 }
 
 }  // namespace pelk

@@ -68,7 +68,11 @@ struct symbol_chunk {
 class chunk_pool {
  public:
   // `spare` holds spare_bytes the pool may use, and outlives it.
-  chunk_pool(uint8_t* spare, size_t spare_bytes) : spare_(spare), spare_left_(spare_bytes) {}
+  // The list of free chunks has room for all that spare holds, so giving
+  // them back never allocates.
+  chunk_pool(uint8_t* spare, size_t spare_bytes) : spare_(spare), spare_left_(spare_bytes) {
+    free_.reserve(spare_bytes / sizeof(symbol_chunk));
+  }
   chunk_pool(const chunk_pool&) = delete;
   chunk_pool& operator=(const chunk_pool&) = delete;
 

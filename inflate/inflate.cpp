@@ -21,6 +21,9 @@
 //   bytes). They sit on top of the bit buffer, so the stream is truncated as
 //   soon as bit_count drops below eight times their number; the careful
 //   path checks this after every symbol, which bounds the work on any input.
+//   A fault found in bits that reach into them (a code-length code built
+//   from zeros, a block type read from them) is the input's end too: a
+//   stream cut short is truncated wherever the cut falls.
 //
 // Division of work. The hot loop runs while the input holds 16 bytes and
 // the output has room for a whole step behind the chunk, so it checks no
@@ -94,7 +97,15 @@ struct decoder {
     detail = what;
     return step::failed;
   }
-  step corrupt(const char* what) { return fail(inflate_status::corrupt, what); }
+  // A fault in bits that reach past the end of the input is that end, not
+  // damage: a stream cut short anywhere decodes its phantom zeros into
+  // whatever they happen to spell. bits_examined counts the bits a table
+  // lookup indexed with beyond those consumed; a fault found in real bits
+  // alone stays a fault, so a whole stream is never called truncated.
+  step corrupt(const char* what, uint32_t bits_examined = 0) {
+    if (bit_count < phantom * 8 + bits_examined) return ran_out();
+    return fail(inflate_status::corrupt, what);
+  }
   step ran_out() {
     return fail(source.read_errno != 0 ? inflate_status::read_failed : inflate_status::truncated);
   }
@@ -252,7 +263,7 @@ struct decoder {
       if (overran()) return ran_out();
       need_bits();  // a 7-bit code and at most 7 extra bits
       const uint32_t entry = state.clen[low_bits(bits, clen_main_bits)];
-      if (entry & invalid_flag) return corrupt("invalid code-length symbol");
+      if (entry & invalid_flag) return corrupt("invalid code-length symbol", clen_main_bits);
       drop(entry & drop_mask);
       const uint32_t sym = entry >> 16;
       if (sym < 16) {
@@ -312,11 +323,13 @@ struct decoder {
   step slow_symbol() {
     refill_slow();
     uint32_t entry = state.litlen[low_bits(bits, litlen_main_bits)];
+    uint32_t examined = litlen_main_bits;  // the bits its invalidity rests on
     if (entry & link_flag) {
       drop(entry & drop_mask);
+      examined = (entry >> 8) & 0xF;
       entry = subtable_entry(state.litlen, entry, bits);
     }
-    if (entry & invalid_flag) return overran() ? ran_out() : corrupt("invalid literal/length code");
+    if (entry & invalid_flag) return corrupt("invalid literal/length code", examined);
     if (entry & literal_flag) {
       drop(entry & drop_mask);
       *out++ = static_cast<uint8_t>(entry >> 16);
@@ -329,11 +342,13 @@ struct decoder {
       const uint32_t length = entry_value(entry, before);
       refill_slow();
       entry = state.dist[low_bits(bits, dist_main_bits)];
+      examined = dist_main_bits;
       if (entry & link_flag) {
         drop(entry & drop_mask);
+        examined = (entry >> 8) & 0xF;
         entry = subtable_entry(state.dist, entry, bits);
       }
-      if (entry & invalid_flag) return overran() ? ran_out() : corrupt("invalid distance code");
+      if (entry & invalid_flag) return corrupt("invalid distance code", examined);
       before = bits;
       drop(entry & drop_mask);
       const uint32_t distance = entry_value(entry, before);

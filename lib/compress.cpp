@@ -36,6 +36,21 @@ int overwrite_memory_output(void* context, uint64_t offset, const uint8_t* data,
   return 0;
 }
 
+// A call on buffers can always begin again: the source is still there,
+// and the output is only the caller's buffer.
+struct memory_buffers {
+  memory_input input;
+  memory_output output;
+  memory_input input_start;
+};
+
+int restart_memory(void* context) {
+  memory_buffers& buffers = *static_cast<memory_buffers*>(context);
+  buffers.input = buffers.input_start;
+  buffers.output.size = 0;
+  return 0;
+}
+
 bool options_valid(const pelk_options* options) {
   return options == nullptr || options->size >= sizeof(size_t);
 }
@@ -84,15 +99,14 @@ int pelk_compress_with(const pelk_options* options, const void* source, size_t s
   return without_exceptions([&] {
     const auto compressor = new_compressor();
     if (!compressor) return PELK_ERROR_NO_MEMORY;
-    memory_input input{static_cast<const uint8_t*>(source), source_size, SIZE_MAX};
-    memory_output output{static_cast<uint8_t*>(out), out_capacity, 0};
-    const container_result result =
-        write_container(*compressor, {read_memory, &input},
-                        {{write_memory_output, &output}, overwrite_memory_output},
-                        settings_for(options, source_size, stored_name, stamp));
+    const memory_input input{static_cast<const uint8_t*>(source), source_size, SIZE_MAX};
+    memory_buffers buffers{input, {static_cast<uint8_t*>(out), out_capacity, 0}, input};
+    const container_result result = write_container(
+        *compressor, {read_memory, &buffers.input}, {{write_memory_output, &buffers.output}, overwrite_memory_output},
+        settings_for(options, source_size, stored_name, stamp), {restart_memory, &buffers});
     if (result.out_of_memory) return PELK_ERROR_NO_MEMORY;
     if (result.write_error != 0) return PELK_ERROR_OUTPUT_TOO_SMALL;
-    *out_size = output.size;
+    *out_size = buffers.output.size;
     return PELK_OK;
   });
 }

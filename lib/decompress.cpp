@@ -5,10 +5,10 @@
 // inflater unpelk runs (read_container_body). The header is read here, by
 // one function for the three calls, because the library's callers need what
 // unpelk does not: a header read from the caller's bytes without copying or
-// allocating, and TRUNCATED for every input that more bytes could still make
-// a header of, even an empty or one-byte one (unpelk calls a file that short
-// "not a pelk container"). Its checks come in the order of the bytes, like
-// the reader's: magic, method, flags, the twelve bytes, the name's zero.
+// allocating. Like the reader's, it answers TRUNCATED for every input that
+// more bytes could still make a header of, even an empty or one-byte one,
+// and its checks come in the order of the bytes: magic, method, flags, the
+// twelve bytes, the name's zero.
 //
 // Each call allocates its own inflater and input buffer, so calls share
 // nothing and may run on any number of threads at once.

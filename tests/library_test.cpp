@@ -3,11 +3,18 @@
 // results, and a table of damaged containers with the code each must give.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <memory>
+#include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,6 +22,7 @@
 #include "container/container.h"
 #include "inflate/byte_source.h"
 #include "pelk.h"
+#include "tests/support/deflate_trace.h"
 #include "tests/support/test_support.h"
 
 namespace pelk::test {
@@ -64,7 +72,7 @@ struct stream_io {
 ptrdiff_t read_in_pieces(void* user, void* buffer, size_t capacity) {
   stream_io& io = *static_cast<stream_io*>(user);
   size_t count = std::min({capacity, io.reads[io.calls++ % io.reads.size()], io.in->size() - io.at});
-  std::memcpy(buffer, io.in->data() + io.at, count);
+  if (count != 0) std::memcpy(buffer, io.in->data() + io.at, count);  // an empty input's data may be null
   io.at += count;
   return static_cast<ptrdiff_t>(count);
 }
@@ -257,6 +265,35 @@ TEST(LibraryDecompress, DamagedContainersGiveTheirCodes) {
   EXPECT_TRUE(restored == source);
 }
 
+// A container cut short anywhere (its header, its name, the stream, the
+// trailer) is truncated, whatever the missing bits would have decoded to:
+// never a corrupt code, a bad stored length or a header fault. The
+// containers hold stored, fixed and dynamic blocks, one or several.
+TEST(LibraryDecompress, EveryPrefixOfAContainerIsTruncated) {
+  std::set<int> kinds;
+  size_t most_blocks = 0;
+  for (const bytes& source : sources_of_every_block_kind()) {
+    const bytes container = compress(source, "prefix.txt");
+    const std::optional<deflate_trace> trace = trace_deflate(container, 12 + sizeof "prefix.txt");
+    ASSERT_TRUE(trace);
+    for (const traced_block& block : trace->blocks) kinds.insert(block.type);
+    most_blocks = std::max(most_blocks, trace->blocks.size());
+    for (size_t size = 0; size < container.size(); ++size) {
+      const bytes prefix(container.begin(), container.begin() + static_cast<ptrdiff_t>(size));
+      bytes restored;
+      const int from_memory = decompress(prefix, restored, source.size());
+      const int streamed = decompress_stream(prefix, restored);
+      if (from_memory != PELK_ERROR_TRUNCATED || streamed != PELK_ERROR_TRUNCATED) {
+        ADD_FAILURE() << size << " of " << container.size() << " bytes: " << pelk_error_string(from_memory)
+                      << ", streamed " << pelk_error_string(streamed);
+        break;
+      }
+    }
+  }
+  EXPECT_EQ(kinds, (std::set<int>{0, 1, 2}));
+  EXPECT_GE(most_blocks, 3u);
+}
+
 // The caller's callbacks: failures are reported, never taken for data.
 TEST(LibraryStreams, CallbackFailuresGiveTheirCodes) {
   const bytes source = random_bytes(200000, 7);
@@ -326,6 +363,57 @@ TEST(LibraryStreams, FailuresMidwayThroughAParallelCompression) {
       EXPECT_LE(io.io.out.size(), f.write_limit);
     }
   }
+}
+
+// Under a limit on the address space, wherever one thread's call succeeds
+// a call on eight succeeds too, with the same container: it takes fewer
+// threads where their memory cannot be had, and starts over on one where
+// it runs out midway (a buffer can be read again). Each call runs in a
+// child process of its own, under the limit.
+TEST(LibraryCompress, UnderAMemoryLimitEightThreadsDoWhereverOneDoes) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "sanitizer build: the sanitizers reserve more address space than any limit";
+#endif
+  bytes source;
+  for (size_t i = 0; source.size() < (4u << 20); ++i) {
+    const bytes piece = i % 2 == 0 ? random_bytes(256 * 1024, i) : bytes(256 * 1024, "limit"[i % 5]);
+    source.insert(source.end(), piece.begin(), piece.end());
+  }
+  const bytes one_thread = compress(source, "limits");
+  bytes out(one_thread.size() + 4096);  // allocated before the limit
+  // The child's verdict: 0 for the one-thread container, 1 for another
+  // status, 2 for other bytes.
+  const auto verdict_under = [&](size_t limit, unsigned threads) {
+    const pid_t child = fork();
+    if (child == 0) {
+      const rlimit address_space{limit, limit};
+      setrlimit(RLIMIT_AS, &address_space);
+      pelk_options options{};
+      options.size = sizeof options;
+      options.threads = threads;
+      size_t size = 0;
+      if (pelk_compress_with(&options, source.data(), source.size(), "limits", fixed_stamp, out.data(), out.size(),
+                             &size) != PELK_OK) {
+        _exit(1);
+      }
+      _exit(size == one_thread.size() && std::memcmp(out.data(), one_thread.data(), size) == 0 ? 0 : 2);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  };
+  // The address space the process has now, to which each limit adds.
+  size_t pages = 0;
+  std::ifstream("/proc/self/statm") >> pages;
+  const size_t in_use = pages * static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  int limits_one_thread_met = 0;
+  for (size_t mib = 1; mib <= 64; ++mib) {
+    const size_t limit = in_use + (mib << 20);
+    if (verdict_under(limit, 1) != 0) continue;
+    ++limits_one_thread_met;
+    EXPECT_EQ(verdict_under(limit, 8), 0) << mib << " MiB above what the process had";
+  }
+  EXPECT_GT(limits_one_thread_met, 32);
 }
 
 // pelk_compress_bound is enough for bytes that do not compress, at sizes

@@ -297,6 +297,49 @@ TEST(MemoryLimits, EveryRunIsWholeOrReportedWithTheTargetUntouched) {
   }
 }
 
+// Wherever one thread has room to run, every run has: under limits on its
+// address space from a little above what one thread takes to well past
+// what the threads asked for need, pelk takes the threads it can afford up
+// front, or falls back to fewer or one, and where memory still runs out
+// midway it starts over on one thread. Every run ends with status 0 and
+// the one-thread container, at 2, 8 and 64 threads.
+TEST(MemoryLimits, AnyLimitOneThreadFitsGivesTheOneThreadContainer) {
+  if (PELK_SANITIZED) GTEST_SKIP() << "sanitizer build: the sanitizers reserve more address space than any limit";
+  struct range {
+    unsigned threads;
+    int first_mib, last_mib, step_mib;
+  };
+  for (const range& r : {range{2, 14, 40, 2}, range{8, 16, 112, 8}, range{64, 64, 1088, 128}}) {
+    temp_dir dir;
+    // A segment for every thread, at least eight; half of it random, so
+    // that jobs keep many chunks.
+    bytes source;
+    for (size_t i = 0; source.size() < size_t{std::max(r.threads, 8u)} << 19; ++i) {
+      const bytes piece = i % 2 == 0 ? random_bytes(256 * 1024, i) : bytes(256 * 1024, "limit"[i % 5]);
+      source.insert(source.end(), piece.begin(), piece.end());
+    }
+    write_file(dir / "src.bin", source);
+    const run_result reference = run_guarded({"src.bin", "one.plk"}, dir.path(), "", "", "", "1");
+    ASSERT_EQ(reference.status, 0) << reference.err;
+    const bytes one_thread = mask_stamp(read_file(dir / "one.plk"));
+    ASSERT_EQ(verify_container(one_thread, source, "src.bin"), "");
+    for (int mib = r.first_mib; mib <= r.last_mib; mib += r.step_mib) {
+      const std::string where = std::to_string(r.threads) + " threads, " + std::to_string(mib) + " MiB";
+      const run_result run = run_program("/usr/bin/env",
+                                         {"env", "PELK_THREADS=" + std::to_string(r.threads), "prlimit",
+                                          "--as=" + std::to_string(size_t(mib) << 20), pelk_binary(), "src.bin",
+                                          "out.plk"},
+                                         dir.path());
+      EXPECT_EQ(run.status, 0) << where << ": " << run.err;
+      if (run.status == 0) {
+        EXPECT_TRUE(mask_stamp(read_file(dir / "out.plk")) == one_thread) << where;
+      }
+      EXPECT_EQ(sorted_entries(dir.path()), (std::vector<std::string>{"one.plk", "out.plk", "src.bin"})) << where;
+      fs::remove(dir / "out.plk");
+    }
+  }
+}
+
 // Where parses never meet (all zeros here, read from a hole), one job goes
 // on in the place of every job after it; memory must not grow with the
 // length of such input: 16 and 128 MiB on two threads peak alike.

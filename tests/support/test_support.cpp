@@ -287,6 +287,25 @@ bytes random_bytes(size_t count, uint64_t seed) {
   return data;
 }
 
+std::vector<bytes> sources_of_every_block_kind() {
+  std::string text;
+  for (int i = 0; text.size() < 2500; ++i) {
+    text += "line " + std::to_string(i * 7919 % 1000) + ": the quick brown fox jumps over the lazy dog\n";
+  }
+  // Three random bytes and a phrase, over and over: mostly literals (a
+  // match can take in the last random byte, seldom two), yet little output
+  // for the input covered, so a block ends early at each check of its
+  // symbols, every 4096.
+  bytes several;
+  const bytes noise = random_bytes(30000, 11);
+  for (size_t i = 0; several.size() < 100000; i += 3) {
+    several.insert(several.end(), noise.begin() + static_cast<ptrdiff_t>(i), noise.begin() + static_cast<ptrdiff_t>(i) + 3);
+    for (const char c : std::string("twenty bytes of text")) several.push_back(static_cast<uint8_t>(c));
+  }
+  return {to_bytes("hello"), to_bytes("abcabcabcabc, said the fox to the box"), random_bytes(600, 3), to_bytes(text),
+          several};
+}
+
 std::string hex(const bytes& data) {
   std::string text;
   char buf[4];

@@ -118,6 +118,12 @@ bytes mask_stamp(bytes container);
 // Deterministic pseudo-random bytes.
 bytes random_bytes(size_t count, uint64_t seed);
 
+// Small sources whose containers between them hold every kind of deflate
+// block at level 6: a few bytes, a short text (fixed codes), random bytes
+// (stored), a longer text (dynamic codes), and input that takes several
+// blocks.
+std::vector<bytes> sources_of_every_block_kind();
+
 std::string hex(const bytes& data);
 
 }  // namespace pelk::test

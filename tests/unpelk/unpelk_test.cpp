@@ -74,7 +74,7 @@ TEST(UnpelkDamage, EveryMalformedContainerIsRefusedAndLeavesNoFile) {
       {[](bytes& c) { c[2] = 9; }, "unknown compression method 9"},
       {[](bytes& c) { c[3] = 0x18; }, "unknown flags 0x18"},
       {[](bytes& c) { c.resize(9); }, "truncated header"},
-      {[](bytes& c) { c.resize(13); }, "stored name has no terminating zero byte"},
+      {[](bytes& c) { c.resize(13); }, "truncated header"},
       {[&](bytes& c) { c.resize(stream + 3); }, "compressed data is truncated"},
       {[&](bytes& c) { c[stream] = 0x07; }, "compressed data is corrupt: reserved block type"},
       {[](bytes& c) { c.erase(c.end() - 2, c.end()); }, "truncated: the CRC-32 after the compressed data is missing"},
@@ -90,6 +90,40 @@ TEST(UnpelkDamage, EveryMalformedContainerIsRefusedAndLeavesNoFile) {
     unpelk({"-t", "t.plk"}, dir, 1, "unpelk: t.plk: " + message);
     unpelk({"t.plk"}, dir, 1, "unpelk: t.plk: " + message);
     EXPECT_EQ(entries(dir), strings{"t.plk"});
+  }
+}
+
+// Prefixes of containers holding stored, fixed and dynamic blocks, one or
+// several, are each reported by -t as truncated, one line each, whatever
+// the missing bits would have decoded to: every prefix of the small ones,
+// and of the largest every 13th (the library's test takes every prefix of
+// it through the same decoder; creating files is what takes the time).
+TEST(UnpelkDamage, EveryPrefixOfAContainerIsReportedAsTruncated) {
+  for (const bytes& source : sources_of_every_block_kind()) {
+    const bytes container = compress_with_pelk(source, "p.txt");
+    const size_t stride = container.size() > 4000 ? 13 : 1;
+    // A thousand prefixes at a time, each a file named after its length.
+    for (size_t first = 0; first < container.size(); first += 1000 * stride) {
+      SCOPED_TRACE(std::to_string(first) + " of " + std::to_string(container.size()) + " bytes");
+      temp_dir dir;
+      strings args = {UNPELK_BINARY_PATH, "-t"};
+      for (size_t size = first; size < std::min(first + 1000 * stride, container.size()); size += stride) {
+        args.push_back(std::to_string(size));
+        write_file(dir / args.back(), bytes(container.begin(), container.begin() + static_cast<ptrdiff_t>(size)));
+      }
+      const run_result run = run_program(UNPELK_BINARY_PATH, args, dir.path());
+      EXPECT_EQ(run.status, 1);
+      size_t lines = 0;
+      std::string wrong;
+      for (size_t at = 0, end; (end = run.err.find('\n', at)) != std::string::npos; at = end + 1, ++lines) {
+        const std::string line = run.err.substr(at, end - at);
+        const std::string named = "unpelk: " + std::to_string(first + lines * stride) + ": ";
+        const std::string reason = line.rfind(named, 0) == 0 ? line.substr(named.size()) : line;
+        if (reason.rfind("truncated", 0) != 0 && reason != "compressed data is truncated") wrong += line + "\n";
+      }
+      EXPECT_EQ(wrong, "");
+      EXPECT_EQ(lines, args.size() - 2);
+    }
   }
 }
 
