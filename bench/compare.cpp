@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Compression speed and size of pelk against libdeflate at level 6.
 //
 //   compare [--runs N] [--pelk BINARY] [--against OLD] [--wall] [FILE...]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Google Benchmark micro-suite for the hot functions of the compressor: the
 // CRC, the bit writer, the longest-match search and block emission. Each
 // runs on the first 64 KiB of a corpus file (dickens by default, or the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // unpelk's decompression speed beside libdeflate's, on the same streams.
 //
 // For each large corpus file the real pelk binary writes a container; its

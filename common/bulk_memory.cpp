@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Bulk memory: see bulk_memory.h.
 #include "common/bulk_memory.h"
 

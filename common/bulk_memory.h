@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Zeroed memory for the large working buffers of one compression, taken
 // from the system in one piece.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Little-endian loads of unaligned bytes, the one byte order every hot path
 // of Pelk reads in: deflate's bit stream, the CRC's slicing tables and the
 // match finder's eight-byte comparisons all want the first byte in the low

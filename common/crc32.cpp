@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CRC-32 of the source bytes, as the container's trailer carries it, for the
 // compressor and for unpelk alike: carry-less multiplication where the
 // processor has it (x86-64), eight bytes per table step elsewhere and for

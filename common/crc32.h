@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CRC-32 of the source bytes, as the container's trailer carries it.
 #pragma once
 

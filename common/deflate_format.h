@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The numbers of the deflate format (RFC 1951), each stated once, for the
 // compressor and the inflater alike.
 #pragma once

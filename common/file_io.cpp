@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Files as sources and sinks: see file_io.h.
 #include "common/file_io.h"
 

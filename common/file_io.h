@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Files as sources and sinks: the read, write and overwrite functions over a
 // file descriptor that both programs use. Each takes a pointer to the
 // descriptor as its context. POSIX in file_io.cpp; on Windows the C

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Files as sources and sinks over the C runtime's descriptors of Windows:
 // see file_io.h. Descriptors are in binary mode, so bytes pass unchanged.
 // A call moves at most INT_MAX bytes (the runtime counts in int), and there

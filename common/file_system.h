@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Files by name and by descriptor, in one vocabulary for every system: what
 // a name refers to, the identity that tells two names of one file apart,
 // opening files in the ways the programs need, terminals, and where a

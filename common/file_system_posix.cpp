@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The file-system vocabulary over POSIX: see file_system.h.
 #include "common/file_system.h"
 

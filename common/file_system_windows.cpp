@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The file-system vocabulary over the Windows API: see file_system.h and
 // windows_paths.h.
 //

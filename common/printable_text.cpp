@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Escaping for printing: see printable_text.h.
 //
 // A name is shown as UTF-8 text only where it is valid UTF-8 and harmless

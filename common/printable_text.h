@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Untrusted bytes made safe to print: both programs name files in their
 // messages, and a name (typed, globbed or stored in a container) may hold
 // bytes that a terminal would act on. One escaping for both, so a name

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Program entry on each system: see program_entry.h.
 #include "common/program_entry.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What pelk and unpelk do at their entry on each system before their own
 // work, so that both see a command line of UTF-8 (or, on POSIX, of the
 // bytes the system gives) and write the same bytes everywhere.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The progress line: see progress_line.h.
 //
 //   unpelk: big.plk:   37%  112.3 MB/s  0:12 left

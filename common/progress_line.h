@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The progress line of both programs: percent, speed and time left, drawn in
 // place on standard error while a long file is compressed or restored, and
 // erased when the work ends.

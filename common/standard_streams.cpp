@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Standard streams under other names: see standard_streams.h.
 //
 // The comparison is by identity (device and inode, or volume and file

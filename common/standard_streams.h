@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Whether a file a program was asked to write is its own standard output or
 // standard error under some name: /dev/stdout, /dev/fd/2, /proc/self/fd/1,
 // a link, or the very file the shell redirected the stream to.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How bytes come in and go out, for every part of Pelk that moves them: a
 // function and a context pointer, so the same code reads a file descriptor,
 // a buffer in memory or a library caller's callback.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // UTF-8 and UTF-16: see wide_text.h.
 #include "common/wide_text.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Names between UTF-8, in which Pelk keeps every path and stores names in
 // containers, and UTF-16, in which Windows takes them.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the Windows units share beyond file_system.h: UTF-8 paths made into
 // the form the wide calls take, and Windows error codes as errno values, so
 // that messages read as on POSIX ("No such file or directory"). Windows

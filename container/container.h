@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The container: a header, the engine's raw deflate stream and a CRC-32
 // trailer, written in one pass (layout: container_format.h).
 #pragma once

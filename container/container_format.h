@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The fixed bytes of the container. Layout, little-endian throughout:
 //
 //   0  1F AB      magic

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading a container: see container_reader.h.
 //
 // The checks come in the order the bytes do, so the first fault in the file

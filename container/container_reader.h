@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading a container: the header, then the deflate stream checked against
 // the trailer. Knows the format's layout and every way a file can fail to be
 // a container; knows nothing about files, names on disk or the command line.

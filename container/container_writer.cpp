@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The container writer: header, the engine's deflate stream, CRC trailer.
 //
 // Everything goes through the engine's output buffer: the header before the

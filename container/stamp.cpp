@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The header's time stamp: see stamp.h.
 #include "container/stamp.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The header's time stamp: local time packed into 32 bits.
 //
 //   bits  0-4   seconds / 2          bits 16-20  day of the month - 1

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Temporary files renamed into place: see temporary_file.h.
 //
 // One temporary file at a time is registered for removal. Its path sits in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A file written under a temporary name beside its final name and renamed
 // into place only once it is complete, for pelk's containers and unpelk's
 // restored files alike.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Temporary files renamed into place, over the Windows API: see
 // temporary_file.h.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The per-file step: name checks, measuring and opening both files, handing
 // them to the container writer, and giving the container its name.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The run driver: one source file in, one container out.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // pelk: compresses one file into a .plk container.
 //
 //   pelk src_file [target_file]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The thread count: see thread_count.h.
 //
 // The default is the affinity, not the machine's processor count: a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How many threads pelk compresses with: the processors it may run on, or
 // what PELK_THREADS says.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The bit writer and its output buffer: see bit_writer.h.
 #include "engine/bit_writer.h"
 

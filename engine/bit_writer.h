@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The deflate bit stream and the 16 KiB output buffer it fills.
 //
 // Deflate packs bits least significant first. Pending bits gather in a

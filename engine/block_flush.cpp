@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Ending a block: build its codes, price it three ways, emit the smallest.
 //
 // The price of each form is exact arithmetic on the counts, made before a

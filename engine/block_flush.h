@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Buffering symbols into blocks, and ending a block in its smallest form.
 #pragma once
 

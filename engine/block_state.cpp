@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The block being collected: its frequencies, buffered symbols and costs.
 //
 // reset_block clears only what the next block reads before writing: the

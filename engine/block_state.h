@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The deflate block being collected and coded: its frequencies, buffered
 // symbols, trees and costs, shared by the code tables, the Huffman
 // construction, the tree description and the block flusher.

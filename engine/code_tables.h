@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Deflate's length and distance codes, their extra bits, and the fixed
 // Huffman codes.
 #pragma once

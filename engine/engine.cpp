@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The sequential compressor: one parse, its symbols coded into blocks as
 // they come.
 #include "engine/engine.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The deflate engine as the rest of Pelk sees it: one object holding all of
 // a compression's state, and the call that runs a whole stream through it.
 //

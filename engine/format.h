@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The numbers of this engine's window, hash chains and blocks, each stated
 // once, beside those of the format itself. Everything else in the engine
 // refers to these names.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Huffman construction with a length limit.
 //
 // Algorithm. The used symbols go into a min-heap ordered by frequency, ties

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Length-limited Huffman codes for one block's frequencies.
 #pragma once
 

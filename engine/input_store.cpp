@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The shared input: see input_store.h.
 //
 // Copies are made under the lock. A job copies at most a window's worth at

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The input of a parallel compression, read once and shared.
 //
 // One thread reads the source, in segments, exactly as the sequential

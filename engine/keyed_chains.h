@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The lazy parse's second index of the window: chains keyed by longer
 // prefixes, and every position's rank in its three-byte hash chain. How the
 // search uses them, and why it still finds what the plain walk finds, is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The lazy parse's search: the result of the plain chain walk
 // (walk_hash_chain), found from the few candidates that can change it.
 //

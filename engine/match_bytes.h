@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Byte comparisons shared by the two ways of searching the window: the
 // length of a match, eight bytes per step.
 #pragma once

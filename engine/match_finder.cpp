@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The string matcher: a 64 KiB window, hash chains over it, and the search
 // for the longest earlier string that the bytes at the scan position repeat.
 //

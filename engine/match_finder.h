@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The sliding window, its hash chains and the longest-match search.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Parallel compression with exactly the bytes of the sequential compressor.
 //
 // Worker threads parse segments of the input at once (segment_job.h tells

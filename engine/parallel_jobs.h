@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the threads of one parallel compression share: the input, the chunk
 // pool, the jobs by segment number, and the one lock and condition that
 // guard the jobs' hand-offs.

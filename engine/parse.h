@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The parsing loops: turn the window into literals and matches.
 //
 // Lazy parsing (levels 4-9) holds each match back by one position: if the

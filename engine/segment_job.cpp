@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One job of a parallel compression: see segment_job.h.
 #include "engine/segment_job.h"
 

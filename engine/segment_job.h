@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One job of a parallel compression: the lazy parse of one segment of the
 // input, and what it tells the others.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The chunk pool: see symbol_chunks.h.
 #include "engine/symbol_chunks.h"
 

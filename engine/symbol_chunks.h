@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The symbols a parallel parse hands to the writer, in fixed-size chunks.
 //
 // A chunk is a byte stream and one flag bit per entry:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Run coding of code lengths, priced and emitted by one rule.
 //
 // A tree's lengths 0..last are cut into runs of one value:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The description of a dynamic block's two codes: their code lengths,
 // run-length coded with the code-length alphabet, which has a Huffman code of
 // its own.

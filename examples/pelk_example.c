@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * pelk_example FILE: compresses FILE into FILE.plk and restores it, both
  * through libpelk's streaming calls over stdio, then checks the result.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * libpelk: writes and reads .plk containers, the files of the pelk and
  * unpelk programs.

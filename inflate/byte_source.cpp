@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Buffered input: see byte_source.h.
 #include "inflate/byte_source.h"
 

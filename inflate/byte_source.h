@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Buffered input for the container reader and the inflater.
 //
 // A container is read front to back exactly once, and its parts have no

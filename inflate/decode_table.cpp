@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Building the decoding tables: see decode_table.h for the entry layout.
 //
 // The codes are assigned in canonical order (by length, then by symbol),

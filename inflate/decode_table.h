@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Huffman decoding tables for the inflater: one concern, turning a list of
 // code lengths into a table that decodes a symbol with one or two lookups.
 //

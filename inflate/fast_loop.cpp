@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The hot loop of the inflater; see fast_loop.h for its contract.
 //
 // Each step refills the 64-bit bit buffer without a branch (one unaligned

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The inflater's hot loop: decodes the symbols of one Huffman block at full
 // speed, as long as the input buffer and the output window both have room
 // for a whole step, so that it checks no bounds per symbol. inflate.cpp

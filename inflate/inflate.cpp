@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The streaming inflater: block headers, code-length decoding, stored
 // blocks, the careful symbol path and the sliding window. The hot loop that
 // decodes most symbols lives in fast_loop.cpp.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The streaming RFC 1951 inflater: decodes one raw deflate stream from a
 // byte_source into an output sink, in memory of a fixed size whatever the
 // stream's length.

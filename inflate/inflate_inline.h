@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Small pieces shared by the inflater's careful path (inflate.cpp) and its
 // hot loop (fast_loop.cpp): reading the bit buffer, values from decoding
 // table entries, and copying matches. All inline, since they sit in the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The caller's callbacks and output buffers as the internal byte sources
 // and sinks see them, shared by the compression and the decompression calls.
 //

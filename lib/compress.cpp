@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The library's compression calls: each allocates a compressor of its own,
 // zero-filled, runs the container writer over memory or the caller's
 // callbacks, and turns the result into a status code.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The library's reading calls: the header, and the whole container restored
 // and checked, from memory or from the caller's callbacks.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The library's small calls: its version, the names of its status codes and
 // time stamps.
 #include "container/stamp.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Status codes at the library's edge: the container reader's faults as
 // pelk.h numbers them, and the wall that keeps C++ exceptions inside.
 #pragma once

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds pelk, unpelk and libpelk for another system or processor with
 # Debian's cross compilers, installing them first:
 #

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs Debian packages, skipping what is already there: the ones named
 # as arguments, or with none, everything the build, the tests, the fuzzers,
 # the benchmarks and the other platforms' builds and runs need. Needs root

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds pelk and unpelk in Release and compresses FILE [TARGET]; with no
 # arguments, compresses the bundled sample into build/sample.plk.
 set -euo pipefail

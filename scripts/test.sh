@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds and runs every test twice: in a Release build, and in a build with
 # AddressSanitizer and UndefinedBehaviorSanitizer; between them the Windows,
 # s390x and aarch64 builds against the Release build (under Wine and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The length and distance maps against RFC 1951's own tables, the fixed
 // codes, canonical code assignment, and the start of a block.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // In-process tests of the container subsystem's single functions. The output
 // buffer writes to a SOCK_SEQPACKET socket, which keeps every write() as one
 // message, so both the bytes and the size of each write can be checked.

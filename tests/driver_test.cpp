@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Black-box tests of the pelk binary: target naming, the exact console texts,
 // standard error and exit status of every outcome, and the files left behind.
 #include <gtest/gtest.h>

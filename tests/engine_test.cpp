@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // End-to-end behaviour of the engine, observed from outside: exact bytes of
 // small containers, and the parser's choices and block boundaries read back
 // from the real binary's output by an independent decoder.

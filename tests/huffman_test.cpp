@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Length-limited Huffman construction: the exact codes of hand-checked
 // frequency sets, where every tie-break shows, then properties of the codes
 // built for many random sets of all three alphabets.

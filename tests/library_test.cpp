@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // libpelk's C API, linked as callers link it (libpelk.so), checked against
 // outside references: the real pelk binary's containers, one thread's
 // results, and a table of damaged containers with the code each must give.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Parallel compression against the sequential compressor: every thread
 // count must give exactly the container one thread gives. Segments of 32
 // and 64 KiB put many segment edges into inputs built to stress where the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every corpus file through the real binary: the container must inflate,
 // with an independent decoder, back to exactly its source with the CRC right
 // after the stream, and its bytes (stamp masked) must not change: the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The run-coded description of a block's codes: the runs chosen for each
 // stretch of lengths, and for whole descriptions that the bits written are
 // exactly the bits priced and decode, here and in libdeflate, to the trees.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Names between UTF-8 and UTF-16, as the Windows build converts every path
 // and stored name: the bytes are typed in here from the UTF-8 and UTF-16
 // definitions, not computed by the code under test.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Shared part of the Linux cross toolchains: Debian's cross compiler for
 # PELK_CROSS_TRIPLE, its libraries under /usr/<triple>, and programs linked
 # statically, so that qemu-user runs them without the target's libraries.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # IBM Z (s390x): the big-endian processor the test suite runs under qemu-user.
 set(CMAKE_SYSTEM_PROCESSOR s390x)
 set(PELK_CROSS_TRIPLE s390x-linux-gnu)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Windows (x86-64) from Linux with Debian's MinGW-w64, in the compiler form
 # whose threads are POSIX threads (libwinpthread, linked in statically by
 # the project's own CMakeLists): std::thread needs it with GCC 12. Wine runs

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // libFuzzer target for the compressor: each input is compressed in process
 // into a container, and the container checked with libdeflate: header
 // fields, a stream that inflates to exactly the input, and the CRC trailer

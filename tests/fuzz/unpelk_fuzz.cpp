@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // libFuzzer target for unpelk's reader: arbitrary bytes must never crash,
 // hang or read out of bounds, and the inflater must agree with libdeflate.
 //

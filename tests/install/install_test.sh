@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # install_test.sh CMAKE GENERATOR BUILD_DIR SOURCE_DIR CC LIBDIR PKG_CONFIG
 #
 # Installs BUILD_DIR into a temporary prefix and moves the tree elsewhere

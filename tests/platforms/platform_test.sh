@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The programs of another platform's build against the native build's, run
 # under Wine (windows) or qemu-user (s390x, aarch64):
 #

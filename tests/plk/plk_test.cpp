@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The real plk: its containers against the real pelk's on the corpus, at one
 // and several threads, from a file and from a pipe; and the commands its
 // users type first, with their files, modes, times and failures.

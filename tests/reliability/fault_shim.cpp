@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test-only shared library, preloaded into a real pelk or unpelk process: it
 // makes read and write misbehave on the run's own files (descriptors 3 and
 // up; the standard streams pass through), and the calls that give a file

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reliability of the real binary: injected I/O faults (through the preloaded
 // fault shim), hostile names and files, valgrind memcheck, and an opt-in
 // source above 4 GiB. Every run is killed after 60 s, so a hang fails too.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The keyed search against the plain chain walk, at every search: this test
 // links an engine built so that each search of the lazy parse runs both and
 // stops the process at the first difference, and feeds it the corpus and

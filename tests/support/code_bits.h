@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading the engine's stored codes back in the order they are sent.
 #pragma once
 

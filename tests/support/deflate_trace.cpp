@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Decoding follows RFC 1951 directly, one bit at a time; speed is no concern.
 #include "tests/support/deflate_trace.h"
 

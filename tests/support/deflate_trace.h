@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A small, slow, independent deflate decoder for tests: it records what the
 // stream says, block by block and symbol by symbol, so tests can check the
 // parser's choices and the block boundaries of the real binary's output.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shared helpers of the test suite: temporary directories, running the real
 // pelk binary, reading containers back and inflating them with libdeflate.
 #pragma once

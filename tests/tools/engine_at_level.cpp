@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test entry: compresses SRC into TARGET like pelk, but at the level given
 // on the command line, so the greedy loop (levels 1-3) can be exercised
 // with the real units in a fresh process.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The inflater (inflate/, shared by unpelk and the library) on streams of
 // another encoder (libdeflate at levels 1, 6 and 12 writes stored, fixed and
 // dynamic blocks its own way), which must decode to exactly their input and end exactly

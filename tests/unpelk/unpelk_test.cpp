@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The real unpelk on containers from the real pelk: round trips, every kind
 // of malformed container, unsafe stored names, and what each option prints,
 // writes and returns; and the progress line of both programs on a terminal.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The run: options taken apart (options.h), the inputs found, and each one
 // handed to its action. Compression is plk's own (compression.h); restoring,
 // testing and listing are unpelk's actions (tools/unpelk/actions.h), so

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // plk's command line: options, inputs, help, and the exit status.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Compressing one input: see compression.h.
 //
 // The container is written by libpelk's streaming call, the very writer of

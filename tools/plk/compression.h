@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What plk does to compress one input: a named file into FILE.plk (or the
 // -o file, or standard output), or standard input. Each reports its own
 // failures as one line naming the file concerned and returns whether it

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // plk: compresses files into pelk containers and restores them, in the
 // manner of the everyday compressors. See cli.h; the command line is UTF-8
 // on Windows (common/program_entry.h).

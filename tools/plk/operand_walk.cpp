@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Walking directories for -r: see operand_walk.h.
 #include "tools/plk/operand_walk.h"
 

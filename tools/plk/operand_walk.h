@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The inputs a command line names: each operand as it stands, and with -r
 // the files in each directory operand and below it. Links found in the
 // walk are not followed, neither to files nor to directories, so a walk

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // plk's options and its help; the command line is taken apart by
 // tools/unpelk/option_parser.h, as unpelk's is.
 #include "tools/plk/options.h"

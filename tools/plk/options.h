@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // plk's command line: the options of the everyday compressors, in their
 // short and long forms, and the checks that need only the command line,
 // all made before a file is touched.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Standard input held whole: see spool.h.
 //
 // The temporary file goes to the system's temporary directory

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Standard input held whole before it is compressed. A container gives the
 // source's length before its data, so a stream has to be read to its end
 // first: up to memory_spool_bytes in memory, and past that in a temporary

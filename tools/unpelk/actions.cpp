@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The per-container actions: see actions.h.
 //
 // Every action opens the container, reads its header and, except a plain

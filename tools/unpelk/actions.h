@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What unpelk does with one container: restore it to a file, write it to
 // standard output, test it or list it. Each action reports its own errors
 // as one line on standard error naming the file concerned, and returns

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The run: options taken apart (options.h), the operands given their
 // meaning, and each container handed to its action.
 //

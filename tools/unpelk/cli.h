@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // unpelk's command line: options, operands, help, and the exit status.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Container input: see container_input.h.
 #include "tools/unpelk/container_input.h"
 

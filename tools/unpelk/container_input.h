@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where a container is read from: a regular file named on the command line,
 // or standard input, which may be a pipe. Reads are counted on their way to
 // the decoder, which is what a progress line shows.

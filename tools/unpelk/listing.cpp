@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The -l listing: see listing.h.
 //
 // Columns, each of a fixed width:

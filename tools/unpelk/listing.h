@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The -l listing: one line per container with its sizes, ratio, decoded
 // time stamp and stored name, in columns that stay aligned whatever the
 // header holds, and with several containers a line of totals. Listing reads

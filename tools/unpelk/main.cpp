@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // unpelk: restores, tests and lists pelk containers. See cli.h; the command
 // line is UTF-8 on Windows (common/program_entry.h).
 #include "common/program_entry.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command line taken apart: see option_parser.h.
 #include "tools/unpelk/option_parser.h"
 

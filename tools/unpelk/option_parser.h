@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command line in the manner of the everyday compressors, for every
 // program here: one-letter options that may be grouped (-tf) and stand
 // anywhere among the operands, the same options by name (--test), "--"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // unpelk's options and its help; the command line is taken apart by
 // option_parser.h, as plk's is.
 #include "tools/unpelk/options.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // unpelk's command line taken apart: options in their short and long forms,
 // and the operands, with every usage error found before a file is touched.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Restored files and their commit: see output_file.h.
 //
 // Without -f the final name is claimed with link() (MoveFileExW without

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where decoded (or, for plk, compressed) bytes go when they become a file: a temporary file beside
 // the target, which takes the target's name only after the container has
 // been verified. So a failed or interrupted run never leaves a half-written

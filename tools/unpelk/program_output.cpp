@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Usage errors, help and version, and the check of standard output: see
 // program_output.h.
 #include "tools/unpelk/program_output.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What unpelk and plk print besides their data and their reports: usage
 // errors, the help and the version, and the final check that standard
 // output took everything, so that a write that failed (a full disk, a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Stored-name checks: see stored_name.h.
 //
 // Refused: the empty name, "." and "..", any path separator of the systems

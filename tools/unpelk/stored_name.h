@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The stored name is untrusted input: a container may come from anywhere,
 // and its name is used to create a file. This unit decides whether a name
 // may be created as it stands inside the chosen directory, and reports a

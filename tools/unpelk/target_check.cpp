@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Target checks: see target_check.h.
 //
 // path_status follows links, so a link is judged by what it leads to: a

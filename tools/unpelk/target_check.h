@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Whether a restore may put its file at the target path: the checks made on
 // the target before a byte is decoded. A target is only ever a regular file
 // (or a link to one) or a free name; anything else is refused with what it
