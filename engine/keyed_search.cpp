@@ -242,10 +242,18 @@ done:
 // A build that checks the keyed search wants it at every search, and its
 // start, which indexes the window anew, at many places: the chains are on
 // from the first search and started again at the first search from each
-// multiple of 1 KiB of the window on (a slide keeps those multiples, so a
-// test can aim at them). Every search goes through sampled_search.
+// multiple of `stretch_length` of the window on (a slide keeps those
+// multiples, so a test can aim at them). Every search goes through
+// sampled_search. The search test's own engine starts them every 1 KiB
+// (PELK_CHECK_SEARCH_RESTARTS); the fuzz build every 16 KiB, as the
+// product does, since each start indexes up to a window's worth of
+// positions and at 1 KiB that would take most of each input's time.
 constexpr uint32_t first_stretch = 0;
+#ifdef PELK_CHECK_SEARCH_RESTARTS
 constexpr uint32_t stretch_length = 1024;
+#else
+constexpr uint32_t stretch_length = 16384;
+#endif
 #else
 constexpr uint32_t walk_interval = 8;
 constexpr uint32_t keyed_interval = 64;
