@@ -143,16 +143,10 @@ uint32_t search_keyed_chains(match_finder& finder, uint32_t scan_pos, uint32_t h
   uint32_t best = prev_len;
   uint32_t best_pos = 0;
 
-  // The quick test of the walk: bytes 0..best, all of which a record has.
-  uint64_t scan_tail, wanted;
-  uint32_t tail_offset;
-  auto aim_at = [&](uint32_t length) {
-    const bool short_match = length < 8;
-    wanted = short_match ? ~uint64_t{0} >> (8 * (7 - length)) : ~uint64_t{0};
-    tail_offset = short_match ? 0 : length - 7;
-    scan_tail = load_word(scan + tail_offset);
-  };
-  aim_at(best);
+  // The walk's quick test (match_bytes.h): bytes 0..best, all of which a
+  // record has.
+  quick_test test;
+  test.aim_at(scan, best);
 
   int key = key_for(best);
   uint32_t candidate;  // the next one to visit on the key's chain
@@ -163,13 +157,13 @@ uint32_t search_keyed_chains(match_finder& finder, uint32_t scan_pos, uint32_t h
     candidate = head_pos;
     for (uint32_t left = budget;;) {
       const uint8_t* const c = window + candidate;
-      if (((load_word(c) ^ scan_head) & wanted) == 0) {
+      if (((load_word(c) ^ scan_head) & test.wanted) == 0) {
         const uint32_t length = count_match(c, scan);
         if (length > best) {
           best = length;
           best_pos = candidate;
           if (length >= stop_length) goto done;
-          aim_at(best);
+          test.aim_at(scan, best);
           key = key_for(best);
           if (key >= 0) break;
         }
@@ -195,18 +189,18 @@ uint32_t search_keyed_chains(match_finder& finder, uint32_t scan_pos, uint32_t h
     const uint8_t* const c = window + candidate;
     const uint64_t head_differ = load_word(c) ^ scan_head;
     uint64_t differ = head_differ;
-    if (tail_offset != 0) differ |= load_word(c + tail_offset) ^ scan_tail;
+    if (test.tail_offset != 0) differ |= load_word(c + test.tail_offset) ^ test.tail;
     if ((head_differ & 0xFFFFFF) == 0) {
       // In s's bucket: its entry on the walk's chain.
       const uint32_t entry = static_cast<uint16_t>(scan_rank - keyed.ranks[ring_slot(candidate)]);
       if (entry > budget || (candidate == search_floor && entry != 1)) break;
-      if ((differ & wanted) == 0) {
+      if ((differ & test.wanted) == 0) {
         const uint32_t length = count_match(c, scan);
         if (length > best) {
           best = length;
           best_pos = candidate;
           if (length >= stop_length) break;
-          aim_at(best);
+          test.aim_at(scan, best);
           const int longer = key_for(best);
           if (longer != key) {
             key = longer;

@@ -34,6 +34,26 @@ inline uint32_t count_match(const uint8_t* a, const uint8_t* b) {
   return max_match;
 }
 
+// The quick test of a candidate against the scan position, aimed at the
+// best length so far: a candidate can beat `length` only if its bytes
+// 0..length all agree with the scan position's. While length < 8 the first
+// eight bytes, masked, cover them all (one load); beyond, the first eight
+// and the eight ending at offset `length` are tested. Testing only bytes a
+// longer match must have cannot turn a result away, and the tighter the
+// test, the rarer a wrong guess.
+struct quick_test {
+  uint64_t tail = 0;         // the scan position's eight bytes at tail_offset
+  uint64_t wanted = 0;       // which bytes of the first word must agree
+  uint32_t tail_offset = 0;  // 0 while the first word covers everything
+
+  void aim_at(const uint8_t* scan, uint32_t length) {
+    const bool short_match = length < 8;
+    wanted = short_match ? ~uint64_t{0} >> (8 * (7 - length)) : ~uint64_t{0};
+    tail_offset = short_match ? 0 : length - 7;
+    tail = load_word(scan + tail_offset);
+  }
+};
+
 // Prefetching is a hint; a compiler without it just waits for the load.
 inline void prefetch(const void* p) {
 #if defined(__GNUC__) || defined(__clang__)

@@ -139,37 +139,24 @@ uint32_t walk(const match_finder& finder, uint32_t scan_pos, uint32_t head_pos, 
   uint32_t best = prev_len;
   uint32_t best_pos = 0;
 
-  // A candidate can beat `best` only if its bytes 0..best all agree with the
-  // scan position's; it is tested on some of them first, with one branch
-  // that is nearly always "no", so the next loads start before the bytes
-  // arrive. While best < 8 the test covers them all (the first eight bytes,
-  // masked, one load); beyond, it covers the first eight and the eight
-  // ending at offset best. Testing only bytes that a longer match must have
-  // cannot turn a result away, and the tighter the test, the rarer a wrong
-  // guess.
+  // The quick test (match_bytes.h) comes first, with one branch that is
+  // nearly always "no", so the next loads start before the bytes arrive.
   const uint64_t scan_head = load_word(scan);
-  uint64_t scan_tail, wanted;  // wanted: the bytes that must agree
-  uint32_t tail_offset;
-  auto aim_at = [&](uint32_t length) {
-    const bool short_match = length < 8;
-    wanted = short_match ? ~uint64_t{0} >> (8 * (7 - length)) : ~uint64_t{0};
-    tail_offset = short_match ? 0 : length - 7;
-    scan_tail = load_word(scan + tail_offset);
-  };
-  aim_at(best);
+  quick_test test;
+  test.aim_at(scan, best);
 
   // Examines one candidate; true when the search is to end.
   auto examine = [&](uint32_t candidate) {
     const uint8_t* const c = window + candidate;
     uint64_t differ = load_word(c) ^ scan_head;
-    if (tail_offset != 0) differ |= load_word(c + tail_offset) ^ scan_tail;
-    if ((differ & wanted) != 0) return false;
+    if (test.tail_offset != 0) differ |= load_word(c + test.tail_offset) ^ test.tail;
+    if ((differ & test.wanted) != 0) return false;
     const uint32_t length = count_match(c, scan);
     if (length <= best) return false;  // strictly longer: the nearer of equals wins
     best_pos = candidate;
     best = length;
     if (length >= stop_length) return true;
-    aim_at(best);
+    test.aim_at(scan, best);
     return false;
   };
 

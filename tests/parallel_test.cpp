@@ -15,50 +15,14 @@
 
 #include "container/container.h"
 #include "inflate/byte_source.h"
+#include "tests/support/in_process.h"
 #include "tests/support/test_support.h"
 
 namespace pelk::test {
 namespace {
 
-// The container for data from one compressor object, used for every call:
-// a compression must not depend on what the object did before.
 bytes compress(const bytes& data, unsigned threads, uint32_t segment_size) {
-  static const std::unique_ptr<deflate_compressor> compressor = std::make_unique<deflate_compressor>();
-  memory_input input{data.data(), data.size(), 7919};  // odd read sizes: the reads must not matter
-  bytes container;
-  container_settings settings{data.size(), "s", 0};
-  settings.threads = threads;
-  settings.segment_size = segment_size;
-  const container_result result =
-      write_container(*compressor, {read_memory, &input}, {{append_bytes, &container}, nullptr}, settings);
-  EXPECT_EQ(result.bytes_read, data.size());
-  return container;
-}
-
-bytes repeat(const bytes& unit, size_t total) {
-  bytes data;
-  while (data.size() < total) data.push_back(unit[data.size() % unit.size()]);
-  return data;
-}
-
-// Text-like data with copies of earlier stretches up to far back: long
-// matches that cross segment edges and matches at the farthest distance.
-bytes with_long_copies(size_t total, uint64_t seed) {
-  const bytes noise = random_bytes(total, seed);
-  bytes data = to_bytes("the segment edge is where two parses meet; ");
-  for (size_t i = 0; data.size() < total; ++i) {
-    const uint8_t r = noise[i % noise.size()];
-    if (r < 40 && data.size() > 40000) {
-      const size_t back = r < 8 ? 32506 : 1 + (size_t{noise[(i + 1) % noise.size()]} << 6);
-      const size_t from = data.size() - back;
-      const size_t length = 3 + (size_t{r} << 3);
-      for (size_t k = 0; k < length; ++k) data.push_back(data[from + k]);
-    } else {
-      data.push_back(static_cast<uint8_t>("etaoin shrdlu\n"[r % 14]));
-    }
-  }
-  data.resize(total);
-  return data;
+  return compress_in_process(data, threads, segment_size);
 }
 
 // At the very end of the input a comparison reads past it, into what the
@@ -116,13 +80,13 @@ TEST(ParallelCompression, EveryThreadCountGivesTheSequentialContainer) {
       {"one byte", bytes(300000, 0x41)},
       {"period 7", repeat(to_bytes("abcdefg"), 300001)},
       {"period 300", repeat(random_bytes(300, 3), 280000)},
-      {"long copies", with_long_copies(600000, 5)},
+      {"long copies", with_copies(600000, 5)},
       {"incompressible", random_bytes(270000, 9)},
       // One literal per byte until a run: blocks end at the symbol limit
       // and near segment edges, and are stored while their start is in
       // the window.
       {"text then random", [] {
-         bytes d = with_long_copies(200000, 13);
+         bytes d = with_copies(200000, 13);
          const bytes r = random_bytes(150000, 14);
          d.insert(d.end(), r.begin(), r.end());
          d.resize(d.size() + 40000, 0);
@@ -133,7 +97,7 @@ TEST(ParallelCompression, EveryThreadCountGivesTheSequentialContainer) {
   inputs.emplace_back("lengths differ at the edge", lengths_differ_at_the_edge());
   // Around the window's slide points and the segment edges.
   for (size_t size : {65536u - 1, 65536u, 65536u + 1, 98304u - 261, 98304u + 300, 131072u + 5}) {
-    inputs.emplace_back("size " + std::to_string(size), with_long_copies(size, size));
+    inputs.emplace_back("size " + std::to_string(size), with_copies(size, size));
   }
   for (const auto& [name, data] : inputs) {
     const bytes sequential = compress(data, 1, default_segment_size);

@@ -18,23 +18,14 @@
 #include "container/container.h"
 #include "inflate/byte_source.h"
 #include "tests/support/deflate_trace.h"
+#include "tests/support/in_process.h"
 #include "tests/support/test_support.h"
 
 namespace pelk::test {
 namespace {
 
 bytes compress(const bytes& data, int level, unsigned threads, uint32_t segment_size) {
-  static const std::unique_ptr<deflate_compressor> compressor = std::make_unique<deflate_compressor>();
-  memory_input input{data.data(), data.size(), 7919};
-  bytes container;
-  container_settings settings{data.size(), "s", 0};
-  settings.level = level;
-  settings.threads = threads;
-  settings.segment_size = segment_size;
-  const container_result result =
-      write_container(*compressor, {read_memory, &input}, {{append_bytes, &container}, nullptr}, settings);
-  EXPECT_EQ(result.bytes_read, data.size());
-  return container;
+  return compress_in_process(data, threads, segment_size, level);
 }
 
 // Every lazy level sequentially; at the program's level also in jobs of 32
@@ -211,32 +202,6 @@ TEST(SearchCheck, PositionZero) {
   const auto second = symbol_at(container, 5000);
   EXPECT_TRUE(second && second->distance == 0);
   EXPECT_TRUE(symbol_at(container, 12000) == match(7000, uint32_t(word.size())));
-}
-
-bytes repeat(const bytes& unit, size_t total) {
-  bytes data;
-  while (data.size() < total) data.push_back(unit[data.size() % unit.size()]);
-  return data;
-}
-
-// Text-like data with copies of earlier stretches, up to the farthest
-// distance: long matches across the slides, chains long and short.
-bytes with_copies(size_t total, uint64_t seed) {
-  const bytes noise = random_bytes(total, seed);
-  bytes data = to_bytes("where the keyed chains meet the plain ones; ");
-  for (size_t i = 0; data.size() < total; ++i) {
-    const uint8_t r = noise[i % noise.size()];
-    if (r < 40 && data.size() > 40000) {
-      const size_t back = r < 8 ? 32506 - r : 1 + (size_t{noise[(i + 1) % noise.size()]} << 6);
-      const size_t from = data.size() - back;
-      const size_t length = 3 + (size_t{r} << 3);
-      for (size_t k = 0; k < length; ++k) data.push_back(data[from + k]);
-    } else {
-      data.push_back(static_cast<uint8_t>("etaoin shrdlu\n"[r % 14]));
-    }
-  }
-  data.resize(total);
-  return data;
 }
 
 // Runs, periods, data without matches, sizes at the window's edges (the

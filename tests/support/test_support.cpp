@@ -288,6 +288,30 @@ bytes random_bytes(size_t count, uint64_t seed) {
   return data;
 }
 
+bytes repeat(const bytes& unit, size_t total) {
+  bytes data;
+  while (data.size() < total) data.push_back(unit[data.size() % unit.size()]);
+  return data;
+}
+
+bytes with_copies(size_t total, uint64_t seed) {
+  const bytes noise = random_bytes(total, seed);
+  bytes data = to_bytes("where two parses meet, and the keyed chains the plain ones; ");
+  for (size_t i = 0; data.size() < total; ++i) {
+    const uint8_t r = noise[i % noise.size()];
+    if (r < 40 && data.size() > 40000) {
+      const size_t back = r < 8 ? 32506 - r : 1 + (size_t{noise[(i + 1) % noise.size()]} << 6);
+      const size_t from = data.size() - back;
+      const size_t length = 3 + (size_t{r} << 3);
+      for (size_t k = 0; k < length; ++k) data.push_back(data[from + k]);
+    } else {
+      data.push_back(static_cast<uint8_t>("etaoin shrdlu\n"[r % 14]));
+    }
+  }
+  data.resize(total);
+  return data;
+}
+
 std::vector<bytes> sources_of_every_block_kind() {
   std::string text;
   for (int i = 0; text.size() < 2500; ++i) {

@@ -119,6 +119,15 @@ bytes mask_stamp(bytes container);
 // Deterministic pseudo-random bytes.
 bytes random_bytes(size_t count, uint64_t seed);
 
+// `unit` repeated to `total` bytes: runs and short periods, where chains
+// are long and parses on several threads may never meet.
+bytes repeat(const bytes& unit, size_t total);
+
+// Text-like data with copies of earlier stretches, some at the farthest
+// distance and just within it: long matches across window slides and
+// segment edges, chains long and short.
+bytes with_copies(size_t total, uint64_t seed);
+
 // Small sources whose containers between them hold every kind of deflate
 // block at level 6: a few bytes, a short text (fixed codes), random bytes
 // (stored), a longer text (dynamic codes), and input that takes several
