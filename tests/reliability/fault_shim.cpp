@@ -18,6 +18,9 @@
 //                                  file appears under the new name just
 //                                  before a rename moves anything there;
 //                                  with E renameat2() fails with errno E
+//   new-fail N                     once the input has begun to arrive, the
+//                                  Nth malloc fails (logged "new N"), so
+//                                  operator new throws std::bad_alloc
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -75,6 +78,30 @@ extern "C" ssize_t read(int fd, void* buffer, size_t count) {
   }
   delivered += std::max<ssize_t>(got, 0);
   return logged('r', count, got);
+}
+
+// Memory that runs out midway through a run: only allocations after the
+// first bytes of the input count, so the run has started when one fails.
+// malloc is the one call every allocation reaches (the programs link the
+// C++ library in, so its operator new cannot be replaced from here; it
+// throws std::bad_alloc when malloc fails). The count is shared by every
+// thread; which thread's allocation fails varies, and each must cope.
+extern "C" void* __libc_malloc(size_t size);
+
+namespace {
+
+long allocations;  // counted atomically: the workers allocate side by side
+
+}  // namespace
+
+extern "C" void* malloc(size_t size) {
+  if (is("new-fail") && __atomic_load_n(&delivered, __ATOMIC_RELAXED) > 0 &&
+      __atomic_add_fetch(&allocations, 1, __ATOMIC_RELAXED) == n) {
+    if (log_fd >= 0) dprintf(log_fd, "new %ld\n", n);
+    errno = ENOMEM;
+    return nullptr;
+  }
+  return __libc_malloc(size);
 }
 
 extern "C" ssize_t write(int fd, const void* buffer, size_t count) {

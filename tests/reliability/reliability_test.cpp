@@ -341,6 +341,39 @@ TEST(MemoryLimits, AnyLimitOneThreadFitsGivesTheOneThreadContainer) {
   }
 }
 
+// Memory that runs out once a run on several threads is under way (the
+// shim fails one allocation after the input has begun to arrive): into a
+// temporary file, the run starts over on one thread and gives its
+// container; into a device, which cannot be started over, the same
+// failure is reported, which shows that it came midway. Before, the run
+// into a file failed with "Cannot allocate memory" too.
+TEST(MemoryLimits, AnAllocationFailingMidwayStartsTheRunOverOnOneThread) {
+  if (PELK_SANITIZED) GTEST_SKIP() << "sanitizer build: the sanitizers provide malloc themselves";
+  temp_dir dir;
+  // Six segments, half of them random: jobs that keep many chunks.
+  bytes source;
+  for (size_t i = 0; source.size() < size_t{3} << 20; ++i) {
+    const bytes piece = i % 2 == 0 ? random_bytes(256 * 1024, i) : bytes(256 * 1024, "limit"[i % 5]);
+    source.insert(source.end(), piece.begin(), piece.end());
+  }
+  write_file(dir / "src.bin", source);
+  ASSERT_EQ(run_guarded({"src.bin", "one.plk"}, dir.path(), "", "", "", "1").status, 0);
+  const bytes one_thread = mask_stamp(read_file(dir / "one.plk"));
+  for (const int n : {1, 3, 10, 30}) {
+    // No call log: writing it would allocate too, and could take the failure.
+    const std::string fault = "new-fail " + std::to_string(n);
+    const run_result run = run_guarded({"src.bin", "out.plk"}, dir.path(), fault, "", "", "3");
+    EXPECT_EQ(run.status, 0) << fault << ": " << run.err;
+    EXPECT_TRUE(mask_stamp(read_file(dir / "out.plk")) == one_thread) << fault;
+    fs::remove(dir / "out.plk");
+    EXPECT_EQ(sorted_entries(dir.path()), (std::vector<std::string>{"one.plk", "src.bin"})) << fault;
+
+    const run_result direct = run_guarded({"src.bin", "/dev/null"}, dir.path(), fault, "", "", "3");
+    EXPECT_EQ(direct.status, 1) << fault;
+    EXPECT_EQ(direct.err, "\npelk: Cannot allocate memory\n") << fault;
+  }
+}
+
 // Where parses never meet (all zeros here, read from a hole), one job goes
 // on in the place of every job after it; memory must not grow with the
 // length of such input: 16 and 128 MiB on two threads peak alike.
