@@ -122,7 +122,7 @@ void index_up_to(match_finder& finder, uint32_t end) {
 void start_keyed_chains(keyed_chains& keyed, uint32_t scan_pos) {
   keyed.active = true;
   std::memset(keyed.heads, 0, sizeof keyed.heads);
-  keyed.indexed_end = scan_pos > max_distance ? scan_pos - max_distance : 0;
+  keyed.indexed_end = search_floor_of(scan_pos);
 }
 
 uint32_t search_keyed_chains(match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
@@ -131,9 +131,8 @@ uint32_t search_keyed_chains(match_finder& finder, uint32_t scan_pos, uint32_t h
   const keyed_chains& keyed = finder.keyed;
   const uint8_t* const window = finder.window;
   const uint32_t stop_length = finder.params.stop_length;
-  uint32_t budget = finder.params.chain_limit;
-  if (prev_len >= finder.params.good_enough) budget >>= 2;
-  const uint32_t search_floor = scan_pos > max_distance ? scan_pos - max_distance : 0;
+  const uint32_t budget = search_budget(finder.params, prev_len);
+  const uint32_t search_floor = search_floor_of(scan_pos);
 
   const uint8_t* const scan = window + scan_pos;
   const uint64_t scan_head = load_word(scan);

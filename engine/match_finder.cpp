@@ -131,9 +131,8 @@ uint32_t walk(const match_finder& finder, uint32_t scan_pos, uint32_t head_pos, 
   const uint8_t* const window = finder.window;
   const uint64_t* const chain_successors = finder.chain_successors;
   const uint32_t stop_length = finder.params.stop_length;
-  uint32_t budget = finder.params.chain_limit;
-  if (prev_len >= finder.params.good_enough) budget >>= 2;
-  const uint32_t search_floor = scan_pos > max_distance ? scan_pos - max_distance : 0;
+  const uint32_t budget = search_budget(finder.params, prev_len);
+  const uint32_t search_floor = search_floor_of(scan_pos);
 
   const uint8_t* const scan = window + scan_pos;
   uint32_t best = prev_len;

@@ -27,6 +27,14 @@ extern const level_params level_table[10];
 
 inline constexpr bool valid_level(int level) { return level >= 1 && level <= 9; }
 
+// The rules every search keeps, whichever way it walks: how many chain
+// entries it may examine behind a held match of prev_len, and the floor
+// every entry after the first must lie above (the first may lie at it).
+inline uint32_t search_budget(const level_params& params, uint32_t prev_len) {
+  return prev_len >= params.good_enough ? params.chain_limit >> 2 : params.chain_limit;
+}
+inline uint32_t search_floor_of(uint32_t scan_pos) { return scan_pos > max_distance ? scan_pos - max_distance : 0; }
+
 struct match_finder {
   uint32_t rolling_hash;  // hash of the bytes taken in so far
   bool input_ended;
