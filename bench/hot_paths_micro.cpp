@@ -66,23 +66,21 @@ void BM_EmitBits(benchmark::State& state) {
 }
 BENCHMARK(BM_EmitBits);
 
-// Searches at every position of the second half of the window, each with
-// the chain it would see: the head is the first successor recorded when the
-// position was inserted.
+// Inserts every position of the window and searches at each one of the
+// second half as it is inserted, with the chain it would see there.
 void BM_FindBestMatch(benchmark::State& state) {
   const std::vector<uint8_t> data = sample();
   pelk::match_finder& finder = compressor.finder;
   std::memcpy(finder.window, data.data(), data.size());
   finder.params = pelk::level_table[6];
-  std::memset(finder.chain_heads, 0, sizeof finder.chain_heads);
-  pelk::prime_hash(finder, 0);
   const uint32_t end = pelk::window_capacity - pelk::min_lookahead;
-  for (uint32_t p = 0; p < end; ++p) pelk::insert_position(finder, p);
 
   for (auto _ : state) {
-    for (uint32_t p = pelk::half_window; p < end; ++p) {
-      const uint32_t head = static_cast<uint32_t>(finder.chain_successors[p] & 0xFFFF);
-      if (head == 0 || p - head > pelk::max_distance) continue;
+    std::memset(finder.chain_heads, 0, sizeof finder.chain_heads);
+    pelk::prime_hash(finder, 0);
+    for (uint32_t p = 0; p < end; ++p) {
+      const uint32_t head = pelk::insert_position(finder, p);
+      if (p < pelk::half_window || head == 0 || p - head > pelk::max_distance) continue;
       uint32_t match_pos = 0;
       benchmark::DoNotOptimize(pelk::walk_hash_chain(finder, p, head, pelk::min_match - 1, match_pos));
     }

@@ -100,30 +100,62 @@ inline int key_for(uint32_t best) {
   return key;
 }
 
-// Indexes every position from keyed.indexed_end up to end (excluded).
+// Indexes every position from keyed.indexed_end up to end (excluded): its
+// keyed links, beside the link and rank its insertion wrote.
 void index_up_to(match_finder& finder, uint32_t end) {
   keyed_chains& keyed = finder.keyed;
   const uint8_t* const window = finder.window;
-  for (uint32_t p = keyed.indexed_end; p < end; ++p) {
+  // Positions below the floor of a search at `end` are out of reach of it
+  // and of every later one: their slots may hold newer positions already.
+  const uint32_t floor = search_floor_of(end);
+  for (uint32_t p = keyed.indexed_end > floor ? keyed.indexed_end : floor; p < end; ++p) {
     const uint64_t word = load_word(window + p);
-    const uint32_t predecessor = finder.chain_successors[p] & 0xFFFF;
-    keyed.ranks[ring_slot(p)] = static_cast<uint16_t>(keyed.ranks[ring_slot(predecessor)] + 1);
+    uint64_t& slot = finder.chain_slots[ring_slot(p)];
+    uint64_t links = 0;
     for (uint32_t i = 0; i < key_count; ++i) {
       uint16_t& head = keyed.heads[i][key_hash(word, key_lengths[i])];
-      keyed.links[i][ring_slot(p)] = head;
+      links |= uint64_t{head} << (16 * (keyed_link_lane + i));
       head = static_cast<uint16_t>(p);
     }
+    slot = (slot & 0xFFFFFFFF) | links;
   }
   if (end > keyed.indexed_end) keyed.indexed_end = end;
 }
 
-// Turns the keyed chains on for searches from scan_pos on: empty, to be
-// indexed from the farthest position such a search examines.
-void start_keyed_chains(keyed_chains& keyed, uint32_t scan_pos) {
+// Turns the keyed chains on for searches from scan_pos on, scan_pos being
+// the last position inserted: the slots of every position such a search
+// can reach go over to the keyed layout, and the keyed chains start empty,
+// to be indexed from the farthest position such a search examines. Each
+// rank counts on from the predecessor's, converted before it; a
+// predecessor out of reach gives a rank that nothing within reach is
+// compared with.
+void start_keyed_chains(match_finder& finder, uint32_t scan_pos) {
+  keyed_chains& keyed = finder.keyed;
+  const uint32_t floor = search_floor_of(scan_pos);
+  if (!keyed.active) {
+    for (uint32_t p = floor; p <= scan_pos; ++p) {
+      const uint32_t predecessor = finder.chain_slots[ring_slot(p)] & 0xFFFF;
+      const uint32_t rank = slot_lane(finder.chain_slots[ring_slot(predecessor)], rank_lane) + 1;
+      finder.chain_slots[ring_slot(p)] = uint64_t{rank & 0xFFFF} << (16 * rank_lane) | predecessor;
+    }
+  }
   keyed.active = true;
   std::memset(keyed.heads, 0, sizeof keyed.heads);
-  keyed.indexed_end = search_floor_of(scan_pos);
+  keyed.indexed_end = floor;
 }
+
+#ifndef PELK_CHECK_SEARCH
+// Turns them off: the slots of every position a search from scan_pos on
+// can reach go back to the walked layout, each from its predecessor's,
+// rebuilt before it.
+void stop_keyed_chains(match_finder& finder, uint32_t scan_pos) {
+  for (uint32_t p = search_floor_of(scan_pos); p <= scan_pos; ++p) {
+    const uint32_t predecessor = finder.chain_slots[ring_slot(p)] & 0xFFFF;
+    finder.chain_slots[ring_slot(p)] = finder.chain_slots[ring_slot(predecessor)] << 16 | predecessor;
+  }
+  finder.keyed.active = false;
+}
+#endif
 
 uint32_t search_keyed_chains(match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
                              uint32_t& match_pos) {
@@ -138,7 +170,7 @@ uint32_t search_keyed_chains(match_finder& finder, uint32_t scan_pos, uint32_t h
   const uint64_t scan_head = load_word(scan);
   // The rank scan_pos gets once indexed (its predecessor is head_pos): the
   // walk's entry d is the position of rank scan_rank - d.
-  const uint16_t scan_rank = static_cast<uint16_t>(keyed.ranks[ring_slot(head_pos)] + 1);
+  const uint16_t scan_rank = static_cast<uint16_t>(slot_lane(finder.chain_slots[ring_slot(scan_pos)], rank_lane));
   uint32_t best = prev_len;
   uint32_t best_pos = 0;
 
@@ -168,15 +200,15 @@ uint32_t search_keyed_chains(match_finder& finder, uint32_t scan_pos, uint32_t h
         }
       }
       if (--left == 0) goto done;
-      candidate = finder.chain_successors[candidate] & 0xFFFF;
+      candidate = finder.chain_slots[ring_slot(candidate)] & 0xFFFF;
       if (candidate <= search_floor) goto done;
     }
     // best_pos agrees with s in best bytes: see the opening essay.
     if (key_lengths[key] <= best) {
-      candidate = keyed.links[key][ring_slot(best_pos)];
+      candidate = slot_lane(finder.chain_slots[ring_slot(best_pos)], keyed_link_lane + key);
     } else {
       candidate = keyed.heads[key][key_hash(scan_head, key_lengths[key])];
-      while (candidate >= best_pos) candidate = keyed.links[key][ring_slot(candidate)];
+      while (candidate >= best_pos) candidate = slot_lane(finder.chain_slots[ring_slot(candidate)], keyed_link_lane + key);
     }
   } else {
     candidate = keyed.heads[key][key_hash(scan_head, key_lengths[key])];
@@ -186,12 +218,13 @@ uint32_t search_keyed_chains(match_finder& finder, uint32_t scan_pos, uint32_t h
   // reach; the one at the floor only as the walk's first.
   while (candidate >= search_floor && candidate != 0) {
     const uint8_t* const c = window + candidate;
+    const uint64_t slot = finder.chain_slots[ring_slot(candidate)];
     const uint64_t head_differ = load_word(c) ^ scan_head;
     uint64_t differ = head_differ;
     if (test.tail_offset != 0) differ |= load_word(c + test.tail_offset) ^ test.tail;
     if ((head_differ & 0xFFFFFF) == 0) {
       // In s's bucket: its entry on the walk's chain.
-      const uint32_t entry = static_cast<uint16_t>(scan_rank - keyed.ranks[ring_slot(candidate)]);
+      const uint32_t entry = static_cast<uint16_t>(scan_rank - slot_lane(slot, rank_lane));
       if (entry > budget || (candidate == search_floor && entry != 1)) break;
       if ((differ & test.wanted) == 0) {
         const uint32_t length = count_match(c, scan);
@@ -205,14 +238,14 @@ uint32_t search_keyed_chains(match_finder& finder, uint32_t scan_pos, uint32_t h
             key = longer;
             if (key_lengths[key] > best) {
               candidate = keyed.heads[key][key_hash(scan_head, key_lengths[key])];
-              while (candidate >= best_pos) candidate = keyed.links[key][ring_slot(candidate)];
+              while (candidate >= best_pos) candidate = slot_lane(finder.chain_slots[ring_slot(candidate)], keyed_link_lane + key);
               continue;
             }
           }
         }
       }
     }
-    candidate = keyed.links[key][ring_slot(candidate)];
+    candidate = slot_lane(slot, keyed_link_lane + key);
   }
 done:
   if (best_pos != 0) match_pos = best_pos;
@@ -256,9 +289,10 @@ constexpr uint32_t first_stretch = 4096;
 constexpr uint32_t stretch_length = 16384;
 #endif
 
-void choose_search(keyed_chains& keyed, uint32_t scan_pos) {
+void choose_search(match_finder& finder, uint32_t scan_pos) {
+  keyed_chains& keyed = finder.keyed;
 #ifdef PELK_CHECK_SEARCH
-  start_keyed_chains(keyed, scan_pos);
+  start_keyed_chains(finder, scan_pos);
   keyed.next_choice = (scan_pos / stretch_length + 1) * stretch_length;
 #else
   if (keyed.walks != 0) {
@@ -267,8 +301,8 @@ void choose_search(keyed_chains& keyed, uint32_t scan_pos) {
     const uint64_t candidates = uint64_t{keyed.walked_candidates} * keyed.searches / keyed.walks;
     const uint64_t threshold = keyed.active ? drop_threshold : keep_threshold;
     const bool keep = candidates * 16 >= threshold * positions;
-    if (keep && !keyed.active) start_keyed_chains(keyed, scan_pos);
-    if (!keep) keyed.active = false;
+    if (keep && !keyed.active) start_keyed_chains(finder, scan_pos);
+    if (!keep && keyed.active) stop_keyed_chains(finder, scan_pos);
   }
   keyed.next_choice = scan_pos + stretch_length;
 #endif
@@ -310,10 +344,7 @@ void slide_keyed_chains(keyed_chains& keyed) {
   keyed.stretch_start = keyed.stretch_start > half_window ? keyed.stretch_start - half_window : 0;
   keyed.next_choice = keyed.next_choice > half_window ? keyed.next_choice - half_window : 0;
   if (!keyed.active) return;
-  for (uint32_t i = 0; i < key_count; ++i) {
-    rebase_positions(keyed.links[i], half_window);
-    rebase_positions(keyed.heads[i], hash_size);
-  }
+  for (uint32_t i = 0; i < key_count; ++i) rebase_positions(keyed.heads[i], hash_size);
   keyed.indexed_end = keyed.indexed_end > half_window ? keyed.indexed_end - half_window : 0;
 }
 
@@ -336,14 +367,14 @@ uint32_t sampled_search(match_finder& finder, uint32_t scan_pos, uint32_t head_p
                         uint32_t& match_pos) {
   keyed_chains& keyed = finder.keyed;
 #ifdef PELK_CHECK_SEARCH
-  if (scan_pos >= keyed.next_choice) choose_search(keyed, scan_pos);
+  if (scan_pos >= keyed.next_choice) choose_search(finder, scan_pos);
   keyed.searches_to_sample = 1;
   return keyed_search(finder, scan_pos, head_pos, prev_len, match_pos);
 #else
   const uint32_t length = walk_and_count(finder, scan_pos, head_pos, prev_len, match_pos, keyed.walked_candidates);
   ++keyed.walks;
   keyed.searches += keyed.active ? keyed_interval : walk_interval;
-  if (scan_pos >= keyed.next_choice) choose_search(keyed, scan_pos);
+  if (scan_pos >= keyed.next_choice) choose_search(finder, scan_pos);
   keyed.searches_to_sample = keyed.active ? keyed_interval : walk_interval;
   return length;
 #endif

@@ -124,12 +124,13 @@ uint32_t match_init(match_finder& finder, int level, input_source input) {
 
 namespace {
 
-// The plain walk; `counted` also tells how many candidates it took.
-template <bool counted>
+// The plain walk; `counted` also tells how many candidates it took. It
+// takes four candidates per slot in the walked layout, one in the keyed.
+template <bool counted, bool keyed_layout>
 uint32_t walk(const match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
               uint32_t& match_pos, uint32_t& taken) {
   const uint8_t* const window = finder.window;
-  const uint64_t* const chain_successors = finder.chain_successors;
+  const uint64_t* const chain_slots = finder.chain_slots;
   const uint32_t stop_length = finder.params.stop_length;
   const uint32_t budget = search_budget(finder.params, prev_len);
   const uint32_t search_floor = search_floor_of(scan_pos);
@@ -172,10 +173,21 @@ uint32_t walk(const match_finder& finder, uint32_t scan_pos, uint32_t head_pos, 
   // no more than the budget allows.
   uint32_t allowed = budget - 1;  // candidates still to examine after the head
   if (examine(head_pos)) goto done;
-  for (uint64_t successors = chain_successors[head_pos];;) {
-    const uint64_t next_successors = chain_successors[successors >> 48];
-    next_chain = chain_successors[next_chain] >> 48;
-    prefetch(&chain_successors[next_chain]);
+  if constexpr (keyed_layout) {
+    // One link at a time, each entry above the floor (0, none, lies at or
+    // below every floor).
+    for (uint32_t candidate = head_pos; allowed != 0;) {
+      candidate = chain_slots[ring_slot(candidate)] & 0xFFFF;
+      if (candidate <= search_floor) break;
+      --allowed;
+      if (examine(candidate)) break;
+    }
+    goto done;
+  }
+  for (uint64_t successors = chain_slots[ring_slot(head_pos)];;) {
+    const uint64_t next_successors = chain_slots[ring_slot(successors >> 48)];
+    next_chain = chain_slots[ring_slot(next_chain)] >> 48;
+    prefetch(&chain_slots[ring_slot(next_chain)]);
     const uint32_t c0 = successors & 0xFFFF;
     const uint32_t c1 = (successors >> 16) & 0xFFFF;
     const uint32_t c2 = (successors >> 32) & 0xFFFF;
@@ -206,7 +218,8 @@ done:
 uint32_t walk_hash_chain(const match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
                          uint32_t& match_pos) {
   uint32_t unused;
-  return walk<false>(finder, scan_pos, head_pos, prev_len, match_pos, unused);
+  if (finder.keyed.active) return walk<false, true>(finder, scan_pos, head_pos, prev_len, match_pos, unused);
+  return walk<false, false>(finder, scan_pos, head_pos, prev_len, match_pos, unused);
 }
 
 uint32_t find_best_match(match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
@@ -215,13 +228,15 @@ uint32_t find_best_match(match_finder& finder, uint32_t scan_pos, uint32_t head_
   if (--keyed.searches_to_sample == 0) return sampled_search(finder, scan_pos, head_pos, prev_len, match_pos);
   if (keyed.active) return keyed_search(finder, scan_pos, head_pos, prev_len, match_pos);
   uint32_t unused;
-  return walk<false>(finder, scan_pos, head_pos, prev_len, match_pos, unused);
+  return walk<false, false>(finder, scan_pos, head_pos, prev_len, match_pos, unused);
 }
 
 uint32_t walk_and_count(const match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
                         uint32_t& match_pos, uint32_t& walked_candidates) {
   uint32_t taken = 0;
-  const uint32_t length = walk<true>(finder, scan_pos, head_pos, prev_len, match_pos, taken);
+  const uint32_t length = finder.keyed.active
+                              ? walk<true, true>(finder, scan_pos, head_pos, prev_len, match_pos, taken)
+                              : walk<true, false>(finder, scan_pos, head_pos, prev_len, match_pos, taken);
   walked_candidates += taken;
   return length;
 }
@@ -229,14 +244,15 @@ uint32_t walk_and_count(const match_finder& finder, uint32_t scan_pos, uint32_t 
 namespace {
 
 // After a slide every stored position drops by 32768; one that falls below
-// the window becomes 0, none. Applied to four 16-bit positions at once: a
-// lane keeps its low 15 bits exactly when its top bit is set. With t the
-// top bits, t - (t >> 15) turns each set top bit into 0x7FFF within its own
-// lane; no borrow crosses lanes, and the loop vectorizes.
-uint64_t rebase_lanes(uint64_t lanes) {
+// the window becomes 0, none. Applied to the lanes of a slot that hold
+// positions (`positions`: 0xFFFF in each) at once: such a lane keeps its
+// low 15 bits exactly when its top bit is set. With t the top bits,
+// t - (t >> 15) turns each set top bit into 0x7FFF within its own lane; no
+// borrow crosses lanes, and the loop vectorizes. Other lanes stay.
+uint64_t rebase_lanes(uint64_t lanes, uint64_t positions) {
   constexpr uint64_t top_bits = 0x8000800080008000;
-  const uint64_t tops = lanes & top_bits;
-  return lanes & (tops - (tops >> 15));
+  const uint64_t tops = lanes & positions & top_bits;
+  return (lanes & (tops - (tops >> 15))) | (lanes & ~positions);
 }
 
 }  // namespace
@@ -262,9 +278,10 @@ window_fill top_up_window(match_finder& finder, uint32_t scan_pos, uint32_t ahea
     std::memcpy(finder.window, finder.window + half_window, half_window);
     fill.slid = half_window;
     scan_pos -= half_window;
-    for (uint32_t p = 0; p < half_window; ++p) {
-      finder.chain_successors[p] = rebase_lanes(finder.chain_successors[p + half_window]);
-    }
+    // Every lane of the walked layout is a position; the keyed layout's
+    // rank is not.
+    const uint64_t positions = finder.keyed.active ? ~(uint64_t{0xFFFF} << (16 * rank_lane)) : ~uint64_t{0};
+    for (uint32_t p = 0; p < half_window; ++p) finder.chain_slots[p] = rebase_lanes(finder.chain_slots[p], positions);
     rebase_positions(finder.chain_heads, hash_size);
     slide_keyed_chains(finder.keyed);
     room += half_window;

@@ -48,23 +48,31 @@ struct match_finder {
   // position 0 is never a candidate.
   uint16_t chain_heads[hash_size];
 
-  // The chains themselves, by position: the next four positions on the
-  // position's chain, nearest in the low 16 bits, as they stood when it was
-  // inserted. A chain only grows at its head, so these stay true for as
-  // long as the position is in the window; one load yields four candidates,
-  // and a search waits for one load per four candidates instead of one per
-  // candidate. Indexed by the whole 16-bit position, so any lane, even a
-  // leftover one, names a slot inside the array and the next load can be
+  // The chains themselves: a 64-bit slot per position, in one of two
+  // layouts, the same for every slot at any one time.
+  //  - Walked (the keyed chains off): the next four positions on the
+  //    position's chain, nearest in the low 16 bits, as they stood when it
+  //    was inserted. One load yields four candidates, so a walk waits for
+  //    one load per four candidates instead of one per candidate.
+  //  - Keyed (the keyed chains on, keyed_chains.h): the next position on
+  //    its chain, its rank, and its next positions on the keyed chains.
+  // Lane 0 is the next position on the chain in both. A chain only grows
+  // at its head, so a slot stays true for as long as its position is in
+  // reach. A search reaches positions fewer than half a window behind it,
+  // none of which has been inserted again since, so slots are kept by
+  // position modulo half_window (ring_slot): half the memory of one per
+  // window position, and a slide leaves them in place. Any lane, even a
+  // leftover one, names a slot inside the array, so the next load can be
   // issued before the lane is checked.
-  uint64_t chain_successors[window_capacity];
+  uint64_t chain_slots[half_window];
 
   // The lazy parse's faster index of the same chains (keyed_search.cpp).
   keyed_chains keyed;
 };
 
 // Points the finder at a new input for a valid level, with empty chains
-// and no keyed chains; the window is left as it is. The successor slots
-// need no clearing: a chain only reaches positions inserted for this input.
+// and no keyed chains; the window is left as it is. The chain slots need
+// no clearing: a chain only reaches positions inserted for this input.
 void reset_finder(match_finder& finder, int level, input_source input);
 
 // Puts the finder in the state of a fresh process for a valid level (the
@@ -90,10 +98,16 @@ inline uint32_t hash_at(const uint8_t* window, uint32_t p) {
 inline uint32_t insert_position(match_finder& finder, uint32_t p) {
   finder.rolling_hash = hash_take(finder.rolling_hash, finder.window[p + 2]);
   const uint16_t head_pos = finder.chain_heads[finder.rolling_hash];
-  // p's successors are head_pos and head_pos's first three. When head_pos
-  // is 0 the rest is noise: every search stops at the first successor it
-  // cannot use, before any of the rest.
-  finder.chain_successors[p] = finder.chain_successors[head_pos] << 16 | head_pos;
+  const uint64_t head_slot = finder.chain_slots[ring_slot(head_pos)];
+  // Walked: p's successors are head_pos and head_pos's first three. When
+  // head_pos is 0 or out of reach the rest is noise: every search stops at
+  // the first successor it cannot use, before any of the rest.
+  const uint64_t walked = head_slot << 16 | head_pos;
+  // Keyed: head_pos and a rank one above head_pos's (noise too when
+  // head_pos is out of reach: ranks are compared only within reach); the
+  // keyed links are added when p is indexed.
+  const uint64_t keyed = ((head_slot + (uint64_t{1} << 16)) & 0xFFFF0000) | head_pos;
+  finder.chain_slots[ring_slot(p)] = finder.keyed.active ? keyed : walked;
   finder.chain_heads[finder.rolling_hash] = static_cast<uint16_t>(p);
   return head_pos;
 }
