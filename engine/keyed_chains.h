@@ -46,6 +46,10 @@ struct keyed_chains {
   uint32_t searches;
   uint32_t walks;
   uint32_t walked_candidates;
+  // The choices made so far, counted only by a build that checks the
+  // searches (keyed_search.cpp). Kept in every build: the layout of the
+  // finder must not depend on how its engine was built.
+  uint32_t checked_stretches;
 
   // Per key: the nearest indexed position with that key's hash, 0 for
   // none. Each position's next one on the key's chain is in its chain slot

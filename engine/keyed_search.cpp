@@ -144,7 +144,6 @@ void start_keyed_chains(match_finder& finder, uint32_t scan_pos) {
   keyed.indexed_end = floor;
 }
 
-#ifndef PELK_CHECK_SEARCH
 // Turns them off: the slots of every position a search from scan_pos on
 // can reach go back to the walked layout, each from its predecessor's,
 // rebuilt before it.
@@ -155,7 +154,6 @@ void stop_keyed_chains(match_finder& finder, uint32_t scan_pos) {
   }
   finder.keyed.active = false;
 }
-#endif
 
 uint32_t search_keyed_chains(match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
                              uint32_t& match_pos) {
@@ -265,12 +263,15 @@ done:
 // than the walk, whose loads overlap; so the chains are kept only where
 // chains are longer still.
 #ifdef PELK_CHECK_SEARCH
-// A build that checks the keyed search wants it at every search, and its
-// start, which indexes the window anew, at many places: the chains are on
-// from the first search and started again at the first search from each
-// multiple of `stretch_length` of the window on (a slide keeps those
-// multiples, so a test can aim at them). Every search goes through
-// sampled_search. The search test's own engine starts them every 1 KiB
+// A build that checks the searches wants the keyed search at most
+// searches, and its starts and stops, which move the slots from one
+// layout to the other, at many places: a choice is made at the first
+// search from each multiple of `stretch_length` of the window on (a slide
+// keeps those multiples, so a test can aim at them). The chains are on
+// from the first search and off for the 2nd, 4th, 8th ... stretch: stops
+// and starts come often near the start of an input, and later the keyed
+// runs grow long enough to take many slides, as the product's do. Every search goes through sampled_search. The
+// search test's own engine makes a choice every 1 KiB
 // (PELK_CHECK_SEARCH_RESTARTS); the fuzz build every 16 KiB, as the
 // product does, since each start indexes up to a window's worth of
 // positions and at 1 KiB that would take most of each input's time.
@@ -283,8 +284,8 @@ constexpr uint32_t stretch_length = 16384;
 #else
 constexpr uint32_t walk_interval = 8;
 constexpr uint32_t keyed_interval = 64;
-constexpr uint64_t keep_threshold = 256;
-constexpr uint64_t drop_threshold = 192;
+constexpr uint64_t keep_threshold = 112;
+constexpr uint64_t drop_threshold = 88;
 constexpr uint32_t first_stretch = 4096;
 constexpr uint32_t stretch_length = 16384;
 #endif
@@ -292,7 +293,10 @@ constexpr uint32_t stretch_length = 16384;
 void choose_search(match_finder& finder, uint32_t scan_pos) {
   keyed_chains& keyed = finder.keyed;
 #ifdef PELK_CHECK_SEARCH
-  start_keyed_chains(finder, scan_pos);
+  const uint32_t count = ++keyed.checked_stretches;
+  const bool keep = (count & (count - 1)) != 0 || count == 1;
+  if (keep && !keyed.active) start_keyed_chains(finder, scan_pos);
+  if (!keep && keyed.active) stop_keyed_chains(finder, scan_pos);
   keyed.next_choice = (scan_pos / stretch_length + 1) * stretch_length;
 #else
   if (keyed.walks != 0) {
@@ -319,11 +323,11 @@ namespace {
 #ifdef PELK_CHECK_SEARCH
 // Stops the process at the first search whose two answers differ.
 [[noreturn]] void report_difference(uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len, uint32_t walked,
-                                    uint32_t walked_pos, uint32_t found, uint32_t found_pos) {
+                                    uint32_t walked_pos, const char* found_search, uint32_t found, uint32_t found_pos) {
   std::fprintf(stderr,
-               "search check: at window position %u (head %u, held %u) the chain walk found %u at %u, the keyed "
-               "search %u at %u\n",
-               scan_pos, head_pos, prev_len, walked, walked_pos, found, found_pos);
+               "search check: at window position %u (head %u, held %u) the walk link by link found %u at %u, the "
+               "%s search %u at %u\n",
+               scan_pos, head_pos, prev_len, walked, walked_pos, found_search, found, found_pos);
   std::abort();
 }
 #endif
@@ -332,6 +336,7 @@ namespace {
 
 void start_search_choice(keyed_chains& keyed) {
   keyed.active = false;
+  keyed.checked_stretches = 0;
   keyed.searches_to_sample = 1;
   keyed.stretch_start = 0;
   keyed.next_choice = first_stretch;
@@ -350,17 +355,7 @@ void slide_keyed_chains(keyed_chains& keyed) {
 
 uint32_t keyed_search(match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
                       uint32_t& match_pos) {
-#ifdef PELK_CHECK_SEARCH
-  uint32_t walked_pos = match_pos;
-  const uint32_t walked = walk_hash_chain(finder, scan_pos, head_pos, prev_len, walked_pos);
-  const uint32_t found = search_keyed_chains(finder, scan_pos, head_pos, prev_len, match_pos);
-  if (found != walked || match_pos != walked_pos) {
-    report_difference(scan_pos, head_pos, prev_len, walked, walked_pos, found, match_pos);
-  }
-  return found;
-#else
   return search_keyed_chains(finder, scan_pos, head_pos, prev_len, match_pos);
-#endif
 }
 
 uint32_t sampled_search(match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
@@ -369,7 +364,18 @@ uint32_t sampled_search(match_finder& finder, uint32_t scan_pos, uint32_t head_p
 #ifdef PELK_CHECK_SEARCH
   if (scan_pos >= keyed.next_choice) choose_search(finder, scan_pos);
   keyed.searches_to_sample = 1;
-  return keyed_search(finder, scan_pos, head_pos, prev_len, match_pos);
+  // Either search against the walk one link at a time: the keyed search,
+  // or, where the chains are off, the walk four successors at a time over
+  // slots that may have come back from the keyed layout.
+  uint32_t walked_pos = match_pos;
+  const uint32_t walked = walk_chain_links(finder, scan_pos, head_pos, prev_len, walked_pos);
+  const uint32_t found = keyed.active ? search_keyed_chains(finder, scan_pos, head_pos, prev_len, match_pos)
+                                      : walk_hash_chain(finder, scan_pos, head_pos, prev_len, match_pos);
+  if (found != walked || match_pos != walked_pos) {
+    report_difference(scan_pos, head_pos, prev_len, walked, walked_pos, keyed.active ? "keyed" : "four-successor",
+                      found, match_pos);
+  }
+  return found;
 #else
   const uint32_t length = walk_and_count(finder, scan_pos, head_pos, prev_len, match_pos, keyed.walked_candidates);
   ++keyed.walks;

@@ -125,8 +125,9 @@ uint32_t match_init(match_finder& finder, int level, input_source input) {
 namespace {
 
 // The plain walk; `counted` also tells how many candidates it took. It
-// takes four candidates per slot in the walked layout, one in the keyed.
-template <bool counted, bool keyed_layout>
+// takes four candidates per slot in the walked layout; one at a time, from
+// lane 0, in either.
+template <bool counted, bool one_link>
 uint32_t walk(const match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
               uint32_t& match_pos, uint32_t& taken) {
   const uint8_t* const window = finder.window;
@@ -173,7 +174,7 @@ uint32_t walk(const match_finder& finder, uint32_t scan_pos, uint32_t head_pos, 
   // no more than the budget allows.
   uint32_t allowed = budget - 1;  // candidates still to examine after the head
   if (examine(head_pos)) goto done;
-  if constexpr (keyed_layout) {
+  if constexpr (one_link) {
     // One link at a time, each entry above the floor (0, none, lies at or
     // below every floor).
     for (uint32_t candidate = head_pos; allowed != 0;) {
@@ -214,6 +215,12 @@ done:
 }
 
 }  // namespace
+
+uint32_t walk_chain_links(const match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
+                          uint32_t& match_pos) {
+  uint32_t unused;
+  return walk<false, true>(finder, scan_pos, head_pos, prev_len, match_pos, unused);
+}
 
 uint32_t walk_hash_chain(const match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
                          uint32_t& match_pos) {

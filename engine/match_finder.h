@@ -129,6 +129,10 @@ inline void prime_hash(match_finder& finder, uint32_t p) {
 // on chains of its own.
 uint32_t walk_hash_chain(const match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
                          uint32_t& match_pos);
+// The same walk one link at a time, which reads only what both layouts of
+// the slots share: what a build that checks the searches checks them by.
+uint32_t walk_chain_links(const match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
+                          uint32_t& match_pos);
 // The same walk, which also adds how many candidates it took (about: the
 // group of four it ended in counts whole) to walked_candidates.
 uint32_t walk_and_count(const match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
