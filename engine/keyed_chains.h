@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
-// The lazy parse's second index of the window: chains keyed by longer
-// prefixes, and every position's rank in its three-byte hash chain. How the
-// search uses them, and why it still finds what the plain walk finds, is
-// told in keyed_search.cpp.
+// The lazy parse's second index of the window: the heads of chains keyed by
+// longer prefixes, and the rank each three-byte bucket gives its next
+// position; the keyed links and ranks themselves share the positions'
+// chain slots (match_finder.h). How the search uses them, and why it still
+// finds what the plain walk finds, is told in keyed_search.cpp.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +18,10 @@ namespace pelk {
 inline constexpr uint32_t key_lengths[] = {4, 6};
 inline constexpr uint32_t key_count = sizeof key_lengths / sizeof key_lengths[0];
 
+// The keyed chains' hashes, of as many bits as the three-byte chains'.
+inline constexpr uint32_t key_hash_bits = 15;
+inline constexpr uint32_t key_hash_size = 1u << key_hash_bits;
+
 // The lanes of a chain slot in the keyed layout: lane 0 is the next
 // position on the three-byte chain, as in the walked layout.
 inline constexpr uint32_t rank_lane = 1;
@@ -30,8 +35,8 @@ struct keyed_chains {
   // than they cost (see keyed_search.cpp). Off, nothing here is read.
   bool active;
   // Every position from the first one indexed up to this one (excluded)
-  // is on its keyed chains; later positions are indexed just
-  // before the next search needs them.
+  // is on its keyed chains; later positions are indexed just before the
+  // next search needs them.
   uint32_t indexed_end;
 
   // The choice between the two searches, made anew for every stretch of
@@ -59,9 +64,17 @@ struct keyed_chains {
   // different offsets within 4 KiB, where a processor would otherwise take a
   // load from one for a load of what it just stored to another.
   static constexpr uint32_t stagger = 80;
-  uint16_t heads[key_count][hash_size + stagger];
+  uint16_t heads[key_count][key_hash_size + stagger];
+
+  // Per three-byte hash: the rank the next position inserted with it
+  // takes, one above its bucket's nearest position's. Kept by hash, as the
+  // chains' heads are, so that an insertion finds its rank without loading
+  // its predecessor's slot.
+  uint16_t next_ranks[hash_size + stagger];
 };
 
+// What is kept per position for searches alone is kept by position modulo
+// half a window: a search reaches fewer than half a window back.
 inline constexpr uint32_t ring_slot(uint32_t position) { return position & (half_window - 1); }
 
 }  // namespace pelk

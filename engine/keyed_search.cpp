@@ -17,17 +17,19 @@
 // Ranks tell the walk's order without walking it. The lazy parse inserts
 // every position, in order, into the chains, and a chain holds exactly the
 // positions of its hash bucket, nearest first, down to the first that left
-// the window. Each position here gets, when it is indexed, a rank one above
-// its predecessor's, the position the plain chain recorded just before it
-// in its bucket; so along a bucket ranks count positions, and a position c
-// of s's bucket is entry d = rank(s) - rank(c) of s's chain, where rank(s)
-// is its head's plus one: the walk examined c exactly when 1 <= d <= N and
-// (c > F or d == 1). Fewer than 32768 positions lie between s and any c at
-// or above F, so 16-bit ranks give d exactly; where a bucket's first
-// position in reach has its predecessor out of reach, its rank counts on
-// from whatever that slot holds, and only differences within reach are
-// read. Along the chain positions fall and entries rise, so the first
-// entry of the bucket past N ends every walk below.
+// the window. While the keyed chains are on, each position takes, when it
+// is inserted, the rank due next in its bucket (next_ranks, one above the
+// bucket's nearest position's, counting on and wrapping); so along a
+// bucket ranks count positions, and a position c of s's bucket is entry
+// d = rank(s) - rank(c) of s's chain: the walk examined c exactly when
+// 1 <= d <= N and (c > F or d == 1). Fewer than 32768 positions lie
+// between s and any c at or above F, so 16-bit ranks give d exactly.
+// Turning the chains on ranks the positions in reach from their
+// predecessors, oldest first; where a bucket's oldest position in reach
+// has its predecessor out of reach, its rank counts on from whatever that
+// slot holds, and only differences within reach are read. Along the chain
+// positions fall and entries rise, so the first entry of the bucket past N
+// ends every walk below.
 //
 // Chains keyed by longer prefixes find the records. A record after a best
 // of B agrees with s in its first B + 1 bytes, so it lies on s's chain of
@@ -54,21 +56,31 @@
 // 257 + k past the scan position, which are not read yet. So every position
 // below s is indexed just before the search at s, lazily: then its bytes
 // lie below s + k - 1, inside the look-ahead while input lasts and fixed
-// once it has ended. A slide lowers the positions that heads and links
-// hold, as it does the plain chains' (position 0 is none in both); ranks
-// and links stay in their slots, which are kept modulo half a window.
+// once it has ended. Its rank and three-byte link need no such wait and
+// are written when it is inserted.
+//
+// Where it all lives. A position's three-byte link, rank and keyed links
+// share its 64-bit chain slot (match_finder.h), whose four successors the
+// plain walk needs only while the keyed chains are off: so a step along a
+// keyed chain loads one slot, which says where the chain goes next and
+// whether the walk would have examined the candidate, and one word of the
+// window. Turning the chains on or off moves the slots of every position
+// in reach from one layout to the other. A slide lowers the positions that
+// heads and slots hold, as it does the plain chains' (position 0 is none
+// in both), and leaves ranks alone: only their differences are read.
 //
 // Where the plain walk is cheaper. Indexing costs every position two
-// random updates of the keyed heads and a rank, while the plain walk, four
-// candidates per load and the next chain prefetched, takes a candidate for
-// little; where chains are short (random data, long matches that leave few
-// searches, short periods) the indexing costs more than the walks it saves.
-// So the choice is made per stretch of 16 KiB of input from how many
-// candidates per position a sample of counted walks took in the stretch
-// before. Turning the chains on indexes the window anew from the farthest
-// position the next search can reach, so from then on they hold every
-// position a search can reach. The choice changes the speed and nothing
-// else.
+// random updates of the keyed heads, and every step along a keyed chain
+// waits for the slot the step before it loaded, while the plain walk
+// takes four candidates per load and has the next chain fetched while it
+// works; where chains are short (random data, long matches that leave few
+// searches, short periods) the keyed search costs more than the walks it
+// saves. So the choice is made per stretch of 16 KiB of input from how
+// many candidates per position a sample of counted walks took in the
+// stretch before. Turning the chains on indexes the window anew from the
+// farthest position the next search can reach, so from then on they hold
+// every position a search can reach. The choice changes the speed and
+// nothing else.
 //
 // A parallel job's finder starts as a fresh one: its chains, when on, are
 // indexed from its own window, and a rank difference reads only positions
@@ -87,7 +99,7 @@ namespace {
 // whose high bits depend on every byte kept.
 inline uint32_t key_hash(uint64_t word, uint32_t length) {
   const uint64_t kept = length >= 8 ? word : word << (64 - 8 * length);
-  return static_cast<uint32_t>((kept * 0x9E3779B97F4A7C15) >> (64 - hash_bits));
+  return static_cast<uint32_t>((kept * 0x9E3779B97F4A7C15) >> (64 - key_hash_bits));
 }
 
 // The key to walk while the best so far is `best`: the longest of at most
@@ -132,12 +144,16 @@ void index_up_to(match_finder& finder, uint32_t end) {
 void start_keyed_chains(match_finder& finder, uint32_t scan_pos) {
   keyed_chains& keyed = finder.keyed;
   const uint32_t floor = search_floor_of(scan_pos);
-  if (!keyed.active) {
-    for (uint32_t p = floor; p <= scan_pos; ++p) {
-      const uint32_t predecessor = finder.chain_slots[ring_slot(p)] & 0xFFFF;
-      const uint32_t rank = slot_lane(finder.chain_slots[ring_slot(predecessor)], rank_lane) + 1;
-      finder.chain_slots[ring_slot(p)] = uint64_t{rank & 0xFFFF} << (16 * rank_lane) | predecessor;
-    }
+  for (uint32_t p = floor; p <= scan_pos; ++p) {
+    const uint32_t predecessor = finder.chain_slots[ring_slot(p)] & 0xFFFF;
+    const uint32_t rank = slot_lane(finder.chain_slots[ring_slot(predecessor)], rank_lane) + 1;
+    finder.chain_slots[ring_slot(p)] = uint64_t{rank & 0xFFFF} << (16 * rank_lane) | predecessor;
+  }
+  // Every bucket's next rank follows its nearest position's (noise where
+  // that is out of reach, as above).
+  for (uint32_t hash = 0; hash < hash_size; ++hash) {
+    const uint32_t head = finder.chain_heads[hash];
+    keyed.next_ranks[hash] = static_cast<uint16_t>(slot_lane(finder.chain_slots[ring_slot(head)], rank_lane) + 1);
   }
   keyed.active = true;
   std::memset(keyed.heads, 0, sizeof keyed.heads);
@@ -257,11 +273,11 @@ done:
 // walked candidates per input position (in sixteenths) and, once on, down
 // to `drop_threshold`, so that a rate near the line does not index the
 // window anew at every stretch. The line is where the time goes, not the
-// instructions: on text, about eleven walked candidates per position, the
-// keyed search takes a seventh of the walk's candidates and 38% fewer
-// instructions in all, yet indexing and its dependent loads cost more time
-// than the walk, whose loads overlap; so the chains are kept only where
-// chains are longer still.
+// instructions, and was found by timing: the corpus's text and medical
+// image (about 10 to 11 walked candidates per position, their stretches
+// mostly between 6 and 14) run faster keyed, by about a tenth and a fifth,
+// and its XML (about 2.6, its stretches below 8) runs slower keyed, where
+// the walk's few candidates per search are cheap.
 #ifdef PELK_CHECK_SEARCH
 // A build that checks the searches wants the keyed search at most
 // searches, and its starts and stops, which move the slots from one
@@ -349,7 +365,7 @@ void slide_keyed_chains(keyed_chains& keyed) {
   keyed.stretch_start = keyed.stretch_start > half_window ? keyed.stretch_start - half_window : 0;
   keyed.next_choice = keyed.next_choice > half_window ? keyed.next_choice - half_window : 0;
   if (!keyed.active) return;
-  for (uint32_t i = 0; i < key_count; ++i) rebase_positions(keyed.heads[i], hash_size);
+  for (uint32_t i = 0; i < key_count; ++i) rebase_positions(keyed.heads[i], key_hash_size);
   keyed.indexed_end = keyed.indexed_end > half_window ? keyed.indexed_end - half_window : 0;
 }
 

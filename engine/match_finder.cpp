@@ -3,8 +3,8 @@
 // for the longest earlier string that the bytes at the scan position repeat.
 //
 // Algorithm. Every position is hashed on its first three bytes and pushed on
-// the front of that hash's chain (chain_heads holds the front,
-// chain_successors each position's next four), so a chain lists earlier
+// the front of that hash's chain (chain_heads holds the front, each
+// position's chain slot its next ones), so a chain lists earlier
 // positions with the same hash, nearest first. A search at s holding a
 // match of P walks the chain from the nearest candidate to the farthest,
 // examines at most N = chain_limit of them (a quarter when P is already
@@ -25,10 +25,9 @@
 // have examined a candidate it finds there is told by ranks: each position
 // counts on from its predecessor in its three-byte bucket, so the
 // difference of two ranks is how many steps the walk takes from one to the
-// other. The
-// keyed chains are kept only where they save more than they cost, chosen
-// per stretch of input from the candidates the walk takes; the choice
-// changes the speed and never the result.
+// other. The keyed chains are kept only where they save more than they
+// cost, chosen per stretch of input from the candidates the walk takes;
+// the choice changes the speed and never the result.
 //
 // Invariants.
 //  - Positions are 16 bits and 0 means none: position 0, and after a slide
@@ -38,21 +37,28 @@
 //    why counting a match length starts at the fourth byte, and why a keyed
 //    candidate whose first three bytes agree with s's is in s's bucket,
 //    where its rank means something.
-//  - A position's successors are written when it is inserted, so chains
-//    only reach positions inserted for this input and chain_successors needs
-//    no clearing. Along a chain positions fall until the first 0; what
-//    follows a 0 in a slot is leftover, and every walk stops before it.
-//  - Keyed chains and ranks cover every position from the farthest one a
-//    search could reach when they were turned on up to, not including, the
-//    last search's position; each is indexed just before the search that
-//    needs it, over bytes that can no longer change.
+//  - A position's slot is written when it is inserted, so chains only
+//    reach positions inserted for this input and the slots need no
+//    clearing. Along a chain positions fall until the first at or below
+//    the floor (0, none, is below every floor); what follows it in a slot
+//    is leftover, and every walk stops before it. A slot is kept by
+//    position modulo 32768: a search reaches fewer than 32768 positions
+//    back, so the position that takes a slot over is always one that no
+//    search reaching the old one has seen inserted.
+//  - All slots are in one layout: four successors while the keyed chains
+//    are off, the link, rank and keyed links while they are on. Lane 0,
+//    the next position on the chain, is the same in both.
+//  - Ranks cover every position from the farthest one a search could reach
+//    when the keyed chains were turned on; keyed links the same up to, not
+//    including, the last search's position, each indexed just before the
+//    search that needs it, over bytes that can no longer change.
 //
 // Sliding. When the scan position nears the window's end, the upper half
-// moves down over the lower one, its successor slots with it, and every
-// stored position, keyed heads and links included, drops by 32768;
-// positions that fall out of the window become 0 and end their chains.
-// Keyed links and ranks sit in slots kept modulo 32768, which a slide does
-// not move, and ranks need no rebasing: only their differences are read.
+// moves down over the lower one, and every stored position, keyed heads
+// and links included, drops by 32768; positions that fall out of the
+// window become 0 and end their chains. Slots are kept modulo 32768, so a
+// slide does not move them, and ranks need no rebasing: only their
+// differences are read.
 //
 // Optimizations. A walk of one link per candidate is bound by loads that
 // depend on each other; with four successors per slot it waits for one load

@@ -98,16 +98,19 @@ inline uint32_t hash_at(const uint8_t* window, uint32_t p) {
 inline uint32_t insert_position(match_finder& finder, uint32_t p) {
   finder.rolling_hash = hash_take(finder.rolling_hash, finder.window[p + 2]);
   const uint16_t head_pos = finder.chain_heads[finder.rolling_hash];
-  const uint64_t head_slot = finder.chain_slots[ring_slot(head_pos)];
-  // Walked: p's successors are head_pos and head_pos's first three. When
-  // head_pos is 0 or out of reach the rest is noise: every search stops at
-  // the first successor it cannot use, before any of the rest.
-  const uint64_t walked = head_slot << 16 | head_pos;
-  // Keyed: head_pos and a rank one above head_pos's (noise too when
-  // head_pos is out of reach: ranks are compared only within reach); the
-  // keyed links are added when p is indexed.
-  const uint64_t keyed = ((head_slot + (uint64_t{1} << 16)) & 0xFFFF0000) | head_pos;
-  finder.chain_slots[ring_slot(p)] = finder.keyed.active ? keyed : walked;
+  uint64_t& slot = finder.chain_slots[ring_slot(p)];
+  if (finder.keyed.active) {
+    // Keyed: head_pos and the rank due next in p's bucket; the keyed links
+    // are added when p is indexed.
+    uint16_t& rank = finder.keyed.next_ranks[finder.rolling_hash];
+    slot = uint64_t{rank} << (16 * rank_lane) | head_pos;
+    ++rank;
+  } else {
+    // Walked: p's successors are head_pos and head_pos's first three. When
+    // head_pos is 0 or out of reach the rest is noise: every search stops
+    // at the first successor it cannot use, before any of the rest.
+    slot = finder.chain_slots[ring_slot(head_pos)] << 16 | head_pos;
+  }
   finder.chain_heads[finder.rolling_hash] = static_cast<uint16_t>(p);
   return head_pos;
 }
