@@ -40,11 +40,13 @@ struct keyed_chains {
   uint32_t indexed_end;
 
   // The choice between the two searches, made anew for every stretch of
-  // input from what the plain walk took in the one before. One search in
-  // so many is the walk's and counts its candidates (searches_to_sample
-  // counts down to it); the stretch began at window position stretch_start
-  // and the next choice is due from next_choice on; so far it has had
-  // `searches` searches, of which `walks` counted walked_candidates.
+  // input from what the plain walk took in the one before. Every walk
+  // counts its candidates, and while the keyed chains are on one search
+  // in so many is a walk (searches_to_sample counts down to the next one
+  // that goes through the choice, keyed_search.cpp); the stretch began at
+  // window position stretch_start and the next choice is due from
+  // next_choice on; so far it has had `searches` searches, of which
+  // `walks` counted walked_candidates.
   uint32_t searches_to_sample;
   uint32_t stretch_start;
   uint32_t next_choice;

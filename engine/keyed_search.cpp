@@ -266,10 +266,11 @@ done:
   return best;
 }
 
-// How the choice between the searches is made; see the opening essay. One
-// search in walk_interval is a counted walk while the keyed chains are off
-// (counting costs a little), one in keyed_interval while they are on (the
-// walk costs much more there). The chains are kept from `keep_threshold`
+// How the choice between the searches is made; see the opening essay.
+// While the keyed chains are off every walk counts its candidates, and one
+// search in walk_interval comes here, where the choice is made once the
+// stretch is through; while they are on, one in keyed_interval is a counted
+// walk (the walk costs much more there). The chains are kept from `keep_threshold`
 // walked candidates per input position (in sixteenths) and, once on, down
 // to `drop_threshold`, so that a rate near the line does not index the
 // window anew at every stretch. The line is where the time goes, not the
@@ -298,7 +299,7 @@ constexpr uint32_t stretch_length = 1024;
 constexpr uint32_t stretch_length = 16384;
 #endif
 #else
-constexpr uint32_t walk_interval = 8;
+constexpr uint32_t walk_interval = 64;
 constexpr uint32_t keyed_interval = 64;
 constexpr uint64_t keep_threshold = 112;
 constexpr uint64_t drop_threshold = 88;
@@ -395,7 +396,8 @@ uint32_t sampled_search(match_finder& finder, uint32_t scan_pos, uint32_t head_p
 #else
   const uint32_t length = walk_and_count(finder, scan_pos, head_pos, prev_len, match_pos, keyed.walked_candidates);
   ++keyed.walks;
-  keyed.searches += keyed.active ? keyed_interval : walk_interval;
+  // While the chains are off, the searches between are counted walks too.
+  keyed.searches += keyed.active ? keyed_interval : 1;
   if (scan_pos >= keyed.next_choice) choose_search(finder, scan_pos);
   keyed.searches_to_sample = keyed.active ? keyed_interval : walk_interval;
   return length;

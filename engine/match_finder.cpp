@@ -240,8 +240,15 @@ uint32_t find_best_match(match_finder& finder, uint32_t scan_pos, uint32_t head_
   keyed_chains& keyed = finder.keyed;
   if (--keyed.searches_to_sample == 0) return sampled_search(finder, scan_pos, head_pos, prev_len, match_pos);
   if (keyed.active) return keyed_search(finder, scan_pos, head_pos, prev_len, match_pos);
-  uint32_t unused;
-  return walk<false, false>(finder, scan_pos, head_pos, prev_len, match_pos, unused);
+  // With the keyed chains off every walk counts its candidates for the
+  // next choice: counting costs a subtraction, a call to count them costs
+  // more.
+  uint32_t taken = 0;
+  const uint32_t length = walk<true, false>(finder, scan_pos, head_pos, prev_len, match_pos, taken);
+  keyed.walked_candidates += taken;
+  ++keyed.walks;
+  ++keyed.searches;
+  return length;
 }
 
 uint32_t walk_and_count(const match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
