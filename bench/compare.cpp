@@ -170,7 +170,11 @@ void one_core(const std::vector<fs::path>& files, int runs, const std::vector<bu
     std::vector<double> peer_times;
     size_t peer_size = 0;
     for (int r = 0; r < runs; ++r) {
-      for (size_t b = 0; b < builds.size(); ++b) {
+      // The builds take turns at going first: a run right after another
+      // process's finds the caches and the processor's clock as that one
+      // left them.
+      for (size_t i = 0; i < builds.size(); ++i) {
+        const size_t b = r % 2 == 0 ? i : builds.size() - 1 - i;
         pelk_times[b].push_back(run_process({builds[b].binary, file, target}, threads_env(1)).cpu);
       }
 
@@ -236,7 +240,8 @@ void wall_clock(const std::vector<fs::path>& files, int runs, const std::vector<
       const timing peer = run_process({"libdeflate-gzip", "-6", "-c", file}, "", (work / "out.gz").c_str(), one);
       peer_wall.push_back(peer.wall);
       peer_cpu.push_back(peer.cpu);
-      for (size_t b = 0; b < builds.size(); ++b) {
+      for (size_t turn = 0; turn < builds.size(); ++turn) {
+        const size_t b = r % 2 == 0 ? turn : builds.size() - 1 - turn;  // first in turn, as above
         for (size_t i = 0; i < counts.size(); ++i) {
           const timing ours =
               run_process({builds[b].binary, file, target}, threads_env(counts[i]), "/dev/null", counts[i] == 1 ? one : -1);
