@@ -300,7 +300,7 @@ constexpr uint32_t stretch_length = 16384;
 #endif
 #else
 constexpr uint32_t walk_interval = 64;
-constexpr uint32_t keyed_interval = 64;
+constexpr uint32_t keyed_interval = 256;
 constexpr uint64_t keep_threshold = 112;
 constexpr uint64_t drop_threshold = 88;
 constexpr uint32_t first_stretch = 4096;
