@@ -252,7 +252,9 @@ uint32_t search_keyed_chains(match_finder& finder, uint32_t scan_pos, uint32_t h
             key = longer;
             if (key_lengths[key] > best) {
               candidate = keyed.heads[key][key_hash(scan_head, key_lengths[key])];
-              while (candidate >= best_pos) candidate = slot_lane(finder.chain_slots[ring_slot(candidate)], keyed_link_lane + key);
+              while (candidate >= best_pos) {
+                candidate = slot_lane(finder.chain_slots[ring_slot(candidate)], keyed_link_lane + key);
+              }
               continue;
             }
           }
