@@ -171,6 +171,16 @@ void stop_keyed_chains(match_finder& finder, uint32_t scan_pos) {
   finder.keyed.active = false;
 }
 
+// The nearest entry below `limit` on the chain of key `key` for the
+// position whose first bytes are scan_head: where a search goes on after
+// switching to a key one byte longer than its best (see the opening
+// essay).
+uint32_t nearest_below(const match_finder& finder, int key, uint64_t scan_head, uint32_t limit) {
+  uint32_t candidate = finder.keyed.heads[key][key_hash(scan_head, key_lengths[key])];
+  while (candidate >= limit) candidate = slot_lane(finder.chain_slots[ring_slot(candidate)], keyed_link_lane + key);
+  return candidate;
+}
+
 uint32_t search_keyed_chains(match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
                              uint32_t& match_pos) {
   index_up_to(finder, scan_pos);
@@ -221,8 +231,7 @@ uint32_t search_keyed_chains(match_finder& finder, uint32_t scan_pos, uint32_t h
     if (key_lengths[key] <= best) {
       candidate = slot_lane(finder.chain_slots[ring_slot(best_pos)], keyed_link_lane + key);
     } else {
-      candidate = keyed.heads[key][key_hash(scan_head, key_lengths[key])];
-      while (candidate >= best_pos) candidate = slot_lane(finder.chain_slots[ring_slot(candidate)], keyed_link_lane + key);
+      candidate = nearest_below(finder, key, scan_head, best_pos);
     }
   } else {
     candidate = keyed.heads[key][key_hash(scan_head, key_lengths[key])];
@@ -251,10 +260,7 @@ uint32_t search_keyed_chains(match_finder& finder, uint32_t scan_pos, uint32_t h
           if (longer != key) {
             key = longer;
             if (key_lengths[key] > best) {
-              candidate = keyed.heads[key][key_hash(scan_head, key_lengths[key])];
-              while (candidate >= best_pos) {
-                candidate = slot_lane(finder.chain_slots[ring_slot(candidate)], keyed_link_lane + key);
-              }
+              candidate = nearest_below(finder, key, scan_head, best_pos);
               continue;
             }
           }
