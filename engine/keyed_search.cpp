@@ -278,15 +278,16 @@ done:
 // While the keyed chains are off every walk counts its candidates, and one
 // search in walk_interval comes here, where the choice is made once the
 // stretch is through; while they are on, one in keyed_interval is a counted
-// walk (the walk costs much more there). The chains are kept from `keep_threshold`
-// walked candidates per input position (in sixteenths) and, once on, down
-// to `drop_threshold`, so that a rate near the line does not index the
-// window anew at every stretch. The line is where the time goes, not the
-// instructions, and was found by timing: the corpus's text and medical
+// walk (the walk costs much more there). The chains are kept from
+// `keep_threshold` walked candidates per input position (in sixteenths: 7)
+// and, once on, down to `drop_threshold` (4.5), so that a rate near the
+// line does not move the slots between layouts at every stretch: each move
+// rewrites every slot in reach. The lines are where the time goes, not the
+// instructions, and were found by timing: the corpus's text and medical
 // image (about 10 to 11 walked candidates per position, their stretches
-// mostly between 6 and 14) run faster keyed, by about a tenth and a fifth,
-// and its XML (about 2.6, its stretches below 8) runs slower keyed, where
-// the walk's few candidates per search are cheap.
+// mostly between 5 and 14) run faster keyed, and its XML (about 2.6, its
+// stretches below 8) runs slower keyed, where the walk's few candidates
+// per search are cheap.
 #ifdef PELK_CHECK_SEARCH
 // A build that checks the searches wants the keyed search at most
 // searches, and its starts and stops, which move the slots from one
@@ -310,7 +311,7 @@ constexpr uint32_t stretch_length = 16384;
 constexpr uint32_t walk_interval = 64;
 constexpr uint32_t keyed_interval = 256;
 constexpr uint64_t keep_threshold = 112;
-constexpr uint64_t drop_threshold = 88;
+constexpr uint64_t drop_threshold = 72;
 constexpr uint32_t first_stretch = 4096;
 constexpr uint32_t stretch_length = 16384;
 #endif
