@@ -192,8 +192,8 @@ uint32_t search_keyed_chains(match_finder& finder, uint32_t scan_pos, uint32_t h
 
   const uint8_t* const scan = window + scan_pos;
   const uint64_t scan_head = load_word(scan);
-  // The rank scan_pos gets once indexed (its predecessor is head_pos): the
-  // walk's entry d is the position of rank scan_rank - d.
+  // scan_pos's rank, taken when it was inserted: the walk's entry d is the
+  // position of s's bucket of rank scan_rank - d.
   const uint16_t scan_rank = static_cast<uint16_t>(slot_lane(finder.chain_slots[ring_slot(scan_pos)], rank_lane));
   uint32_t best = prev_len;
   uint32_t best_pos = 0;
@@ -296,11 +296,12 @@ done:
 // keeps those multiples, so a test can aim at them). The chains are on
 // from the first search and off for the 2nd, 4th, 8th ... stretch: stops
 // and starts come often near the start of an input, and later the keyed
-// runs grow long enough to take many slides, as the product's do. Every search goes through sampled_search. The
-// search test's own engine makes a choice every 1 KiB
-// (PELK_CHECK_SEARCH_RESTARTS); the fuzz build every 16 KiB, as the
-// product does, since each start indexes up to a window's worth of
-// positions and at 1 KiB that would take most of each input's time.
+// runs grow long enough to take many slides, as the product's do. Every
+// search goes through sampled_search. The search test's own engine makes
+// a choice every 1 KiB (PELK_CHECK_SEARCH_RESTARTS); the fuzz build every
+// 16 KiB, as the product does, since each start indexes up to a window's
+// worth of positions and at 1 KiB that would take most of each input's
+// time.
 constexpr uint32_t first_stretch = 0;
 #ifdef PELK_CHECK_SEARCH_RESTARTS
 constexpr uint32_t stretch_length = 1024;
