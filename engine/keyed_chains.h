@@ -14,18 +14,24 @@ namespace pelk {
 
 // The prefix lengths the extra chains are keyed by, shortest first. A
 // search whose best match so far is B walks the chain of the longest key
-// of at most B + 1 bytes.
-inline constexpr uint32_t key_lengths[] = {4, 6};
+// of at most B + 1 bytes. On text most searches hold a best of 4 to 10,
+// and a step along a chain is the cost, so the keys sit close where most
+// steps are: a best of 4 walks the 5-byte chain, not the 4-byte one, and
+// the 4-byte chain holds about ten times the positions that agree in 5.
+// A key costs every position one more random update of its heads; a
+// fourth would save fewer steps than that costs.
+inline constexpr uint32_t key_lengths[] = {4, 5, 7};
 inline constexpr uint32_t key_count = sizeof key_lengths / sizeof key_lengths[0];
 
 // The keyed chains' hashes, of as many bits as the three-byte chains'.
 inline constexpr uint32_t key_hash_bits = 15;
 inline constexpr uint32_t key_hash_size = 1u << key_hash_bits;
 
-// The lanes of a chain slot in the keyed layout: lane 0 is the next
-// position on the three-byte chain, as in the walked layout.
-inline constexpr uint32_t rank_lane = 1;
-inline constexpr uint32_t keyed_link_lane = 2;
+// The lanes of a chain slot in the keyed layout: the position's rank and
+// its next positions on the keyed chains, all that a step along a keyed
+// chain reads besides the window.
+inline constexpr uint32_t rank_lane = 0;
+inline constexpr uint32_t keyed_link_lane = 1;
 static_assert(keyed_link_lane + key_count <= 4, "a slot has four lanes");
 
 inline uint32_t slot_lane(uint64_t slot, uint32_t lane) { return (slot >> (16 * lane)) & 0xFFFF; }
@@ -73,6 +79,13 @@ struct keyed_chains {
   // chains' heads are, so that an insertion finds its rank without loading
   // its predecessor's slot.
   uint16_t next_ranks[hash_size + stagger];
+
+  // Per position, by ring slot: the next position on its three-byte chain,
+  // which the walked layout keeps in its slot's lowest lane. With the keyed
+  // chains on, the slot's lanes are all taken by what every keyed step
+  // reads; the link is read only before a key applies, by the counted
+  // walks and when the chains are turned off.
+  uint16_t chain_links[half_window];
 };
 
 // What is kept per position for searches alone is kept by position modulo

@@ -59,17 +59,18 @@
 // once it has ended. Its rank and three-byte link need no such wait and
 // are written when it is inserted.
 //
-// Where it all lives. A position's three-byte link, rank and keyed links
-// share its 64-bit chain slot (match_finder.h), whose four successors the
-// plain walk needs only while the keyed chains are off: so a step along a
-// keyed chain loads one slot, which says where the chain goes next and
-// whether the walk would have examined the candidate, and one word of the
-// window. Turning the chains on or off moves the slots of every position
-// in reach from one layout to the other. A slide lowers the positions that
-// heads and slots hold, as it does the plain chains' (position 0 is none
+// Where it all lives. A position's rank and its three keyed links share
+// its 64-bit chain slot (match_finder.h), whose four successors the plain
+// walk needs only while the keyed chains are off: so a step along a keyed
+// chain loads one slot, which says where the chain goes next and whether
+// the walk would have examined the candidate, and one word of the window.
+// Its three-byte link, which a keyed step never reads, moves to
+// chain_links. Turning the chains on or off moves every position in reach
+// from one layout to the other. A slide lowers the positions that heads,
+// slots and links hold, as it does the plain chains' (position 0 is none
 // in both), and leaves ranks alone: only their differences are read.
 //
-// Where the plain walk is cheaper. Indexing costs every position two
+// Where the plain walk is cheaper. Indexing costs every position three
 // random updates of the keyed heads, and every step along a keyed chain
 // waits for the slot the step before it loaded, while the plain walk
 // takes four candidates per load and has the next chain fetched while it
@@ -88,6 +89,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "engine/match_bytes.h"
 #include "engine/match_finder.h"
@@ -112,8 +114,18 @@ inline int key_for(uint32_t best) {
   return key;
 }
 
+// Makes p, whose first bytes are `word`, the head of its chain of key
+// `key`, and returns the old head in the lane of p's slot that keeps it.
+template <uint32_t key>
+uint64_t push_keyed_head(keyed_chains& keyed, uint64_t word, uint32_t p) {
+  uint16_t& head = keyed.heads[key][key_hash(word, key_lengths[key])];
+  const uint64_t link = uint64_t{head} << (16 * (keyed_link_lane + key));
+  head = static_cast<uint16_t>(p);
+  return link;
+}
+
 // Indexes every position from keyed.indexed_end up to end (excluded): its
-// keyed links, beside the link and rank its insertion wrote.
+// keyed links, beside the rank its insertion wrote.
 void index_up_to(match_finder& finder, uint32_t end) {
   keyed_chains& keyed = finder.keyed;
   const uint8_t* const window = finder.window;
@@ -123,13 +135,12 @@ void index_up_to(match_finder& finder, uint32_t end) {
   for (uint32_t p = keyed.indexed_end > floor ? keyed.indexed_end : floor; p < end; ++p) {
     const uint64_t word = load_word(window + p);
     uint64_t& slot = finder.chain_slots[ring_slot(p)];
-    uint64_t links = 0;
-    for (uint32_t i = 0; i < key_count; ++i) {
-      uint16_t& head = keyed.heads[i][key_hash(word, key_lengths[i])];
-      links |= uint64_t{head} << (16 * (keyed_link_lane + i));
-      head = static_cast<uint16_t>(p);
-    }
-    slot = (slot & 0xFFFFFFFF) | links;
+    // One key after another, unrolled, so that each key's length is a
+    // constant in its hash: as a loop it took a third more instructions.
+    const uint64_t links = [&]<uint32_t... key>(std::integer_sequence<uint32_t, key...>) {
+      return (push_keyed_head<key>(keyed, word, p) | ...);
+    }(std::make_integer_sequence<uint32_t, key_count>{});
+    slot = (slot & (uint64_t{0xFFFF} << (16 * rank_lane))) | links;
   }
   if (end > keyed.indexed_end) keyed.indexed_end = end;
 }
@@ -138,7 +149,8 @@ void index_up_to(match_finder& finder, uint32_t end) {
 // the last position inserted: the slots of every position such a search
 // can reach go over to the keyed layout, and the keyed chains start empty,
 // to be indexed from the farthest position such a search examines. Each
-// rank counts on from the predecessor's, converted before it; a
+// position's link moves to chain_links and its rank counts on from the
+// predecessor's, converted before it; a
 // predecessor out of reach gives a rank that nothing within reach is
 // compared with.
 void start_keyed_chains(match_finder& finder, uint32_t scan_pos) {
@@ -147,7 +159,8 @@ void start_keyed_chains(match_finder& finder, uint32_t scan_pos) {
   for (uint32_t p = floor; p <= scan_pos; ++p) {
     const uint32_t predecessor = finder.chain_slots[ring_slot(p)] & 0xFFFF;
     const uint32_t rank = slot_lane(finder.chain_slots[ring_slot(predecessor)], rank_lane) + 1;
-    finder.chain_slots[ring_slot(p)] = uint64_t{rank & 0xFFFF} << (16 * rank_lane) | predecessor;
+    keyed.chain_links[ring_slot(p)] = static_cast<uint16_t>(predecessor);
+    finder.chain_slots[ring_slot(p)] = uint64_t{rank & 0xFFFF} << (16 * rank_lane);
   }
   // Every bucket's next rank follows its nearest position's (noise where
   // that is out of reach, as above).
@@ -165,7 +178,7 @@ void start_keyed_chains(match_finder& finder, uint32_t scan_pos) {
 // rebuilt before it.
 void stop_keyed_chains(match_finder& finder, uint32_t scan_pos) {
   for (uint32_t p = search_floor_of(scan_pos); p <= scan_pos; ++p) {
-    const uint32_t predecessor = finder.chain_slots[ring_slot(p)] & 0xFFFF;
+    const uint32_t predecessor = finder.keyed.chain_links[ring_slot(p)];
     finder.chain_slots[ring_slot(p)] = finder.chain_slots[ring_slot(predecessor)] << 16 | predecessor;
   }
   finder.keyed.active = false;
@@ -224,7 +237,7 @@ uint32_t search_keyed_chains(match_finder& finder, uint32_t scan_pos, uint32_t h
         }
       }
       if (--left == 0) goto done;
-      candidate = finder.chain_slots[ring_slot(candidate)] & 0xFFFF;
+      candidate = keyed.chain_links[ring_slot(candidate)];
       if (candidate <= search_floor) goto done;
     }
     // best_pos agrees with s in best bytes: see the opening essay.
@@ -377,6 +390,7 @@ void slide_keyed_chains(keyed_chains& keyed) {
   keyed.next_choice = keyed.next_choice > half_window ? keyed.next_choice - half_window : 0;
   if (!keyed.active) return;
   for (uint32_t i = 0; i < key_count; ++i) rebase_positions(keyed.heads[i], key_hash_size);
+  rebase_positions(keyed.chain_links, half_window);
   keyed.indexed_end = keyed.indexed_end > half_window ? keyed.indexed_end - half_window : 0;
 }
 

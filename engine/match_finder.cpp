@@ -20,7 +20,7 @@
 // candidates that can change the result: those that beat the best so far.
 // A candidate that beats a best of B agrees with s in B + 1 bytes, so it
 // lies on s's chain keyed by any prefix length k <= B + 1 (keyed_chains.h,
-// keys of 4 and 6 bytes); what that chain passes over differs from s within
+// keys of 4, 5 and 7 bytes); what that chain passes over differs from s within
 // k bytes, is at most B long and changes nothing. Whether the walk would
 // have examined a candidate it finds there is told by ranks: each position
 // counts on from its predecessor in its three-byte bucket, so the
@@ -46,8 +46,8 @@
 //    back, so the position that takes a slot over is always one that no
 //    search reaching the old one has seen inserted.
 //  - All slots are in one layout: four successors while the keyed chains
-//    are off, the link, rank and keyed links while they are on. Lane 0,
-//    the next position on the chain, is the same in both.
+//    are off, the rank and keyed links while they are on, when each
+//    position's next one on the chain is kept in keyed.chain_links.
 //  - Ranks cover every position from the farthest one a search could reach
 //    when the keyed chains were turned on; keyed links the same up to, not
 //    including, the last search's position, each indexed just before the
@@ -131,8 +131,8 @@ uint32_t match_init(match_finder& finder, int level, input_source input) {
 namespace {
 
 // The plain walk; `counted` also tells how many candidates it took. It
-// takes four candidates per slot in the walked layout; one at a time, from
-// lane 0, in either.
+// takes four candidates per slot in the walked layout; one at a time in
+// either, from the slot's lowest lane or, keyed, from keyed.chain_links.
 template <bool counted, bool one_link>
 uint32_t walk(const match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
               uint32_t& match_pos, uint32_t& taken) {
@@ -183,8 +183,9 @@ uint32_t walk(const match_finder& finder, uint32_t scan_pos, uint32_t head_pos, 
   if constexpr (one_link) {
     // One link at a time, each entry above the floor (0, none, lies at or
     // below every floor).
+    const bool keyed_layout = finder.keyed.active;
     for (uint32_t candidate = head_pos; allowed != 0;) {
-      candidate = chain_slots[ring_slot(candidate)] & 0xFFFF;
+      candidate = keyed_layout ? finder.keyed.chain_links[ring_slot(candidate)] : chain_slots[ring_slot(candidate)] & 0xFFFF;
       if (candidate <= search_floor) break;
       --allowed;
       if (examine(candidate)) break;

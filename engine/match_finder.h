@@ -54,9 +54,10 @@ struct match_finder {
   //    position's chain, nearest in the low 16 bits, as they stood when it
   //    was inserted. One load yields four candidates, so a walk waits for
   //    one load per four candidates instead of one per candidate.
-  //  - Keyed (the keyed chains on, keyed_chains.h): the next position on
-  //    its chain, its rank, and its next positions on the keyed chains.
-  // Lane 0 is the next position on the chain in both. A chain only grows
+  //  - Keyed (the keyed chains on, keyed_chains.h): the position's rank
+  //    and its next positions on the keyed chains; its next position on
+  //    the chain itself moves to keyed.chain_links.
+  // A chain only grows
   // at its head, so a slot stays true for as long as its position is in
   // reach. A search reaches positions fewer than half a window behind it,
   // none of which has been inserted again since, so slots are kept by
@@ -100,10 +101,11 @@ inline uint32_t insert_position(match_finder& finder, uint32_t p) {
   const uint16_t head_pos = finder.chain_heads[finder.rolling_hash];
   uint64_t& slot = finder.chain_slots[ring_slot(p)];
   if (finder.keyed.active) {
-    // Keyed: head_pos and the rank due next in p's bucket; the keyed links
-    // are added when p is indexed.
+    // Keyed: the rank due next in p's bucket, and head_pos as p's link;
+    // the keyed links are added when p is indexed.
     uint16_t& rank = finder.keyed.next_ranks[finder.rolling_hash];
-    slot = uint64_t{rank} << (16 * rank_lane) | head_pos;
+    slot = uint64_t{rank} << (16 * rank_lane);
+    finder.keyed.chain_links[ring_slot(p)] = head_pos;
     ++rank;
   } else {
     // Walked: p's successors are head_pos and head_pos's first three. When
@@ -132,8 +134,9 @@ inline void prime_hash(match_finder& finder, uint32_t p) {
 // on chains of its own.
 uint32_t walk_hash_chain(const match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
                          uint32_t& match_pos);
-// The same walk one link at a time, which reads only what both layouts of
-// the slots share: what a build that checks the searches checks them by.
+// The same walk one link at a time, following the next position on the
+// chain wherever the layout keeps it: what a build that checks the
+// searches checks them by.
 uint32_t walk_chain_links(const match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
                           uint32_t& match_pos);
 // The same walk, which also adds how many candidates it took (about: the
