@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The lazy parse's second index of the window: the heads of chains keyed by
-// longer prefixes, and the rank each three-byte bucket gives its next
-// position; the keyed links and ranks themselves share the positions'
-// chain slots (match_finder.h). How the search uses them, and why it still
-// finds what the plain walk finds, is told in keyed_search.cpp.
+// longer prefixes, the rank each three-byte bucket gives its next position,
+// and, while it is kept, each position's three-byte link; the keyed links
+// and ranks themselves share the positions' chain slots (match_finder.h).
+// How the search uses them, and why it still finds what the plain walk
+// finds, is told in keyed_search.cpp.
 #pragma once
 
 #include <cstdint>
@@ -47,12 +48,11 @@ struct keyed_chains {
 
   // The choice between the two searches, made anew for every stretch of
   // input from what the plain walk took in the one before. Every walk
-  // counts its candidates, and while the keyed chains are on one search
-  // in so many is a walk (searches_to_sample counts down to the next one
-  // that goes through the choice, keyed_search.cpp); the stretch began at
-  // window position stretch_start and the next choice is due from
-  // next_choice on; so far it has had `searches` searches, of which
-  // `walks` counted walked_candidates.
+  // counts its candidates into walked_candidates; while the keyed chains
+  // are on, one search in so many is a walk (searches_to_sample counts
+  // down to the next, keyed_search.cpp), and `searches` counts the
+  // searches and `walks` the walks among them. The stretch began at window
+  // position stretch_start and the next choice is due from next_choice on.
   uint32_t searches_to_sample;
   uint32_t stretch_start;
   uint32_t next_choice;

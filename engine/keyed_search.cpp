@@ -150,9 +150,8 @@ void index_up_to(match_finder& finder, uint32_t end) {
 // can reach go over to the keyed layout, and the keyed chains start empty,
 // to be indexed from the farthest position such a search examines. Each
 // position's link moves to chain_links and its rank counts on from the
-// predecessor's, converted before it; a
-// predecessor out of reach gives a rank that nothing within reach is
-// compared with.
+// predecessor's, converted before it; a predecessor out of reach gives a
+// rank that nothing within reach is compared with.
 void start_keyed_chains(match_finder& finder, uint32_t scan_pos) {
   keyed_chains& keyed = finder.keyed;
   const uint32_t floor = search_floor_of(scan_pos);
@@ -194,8 +193,10 @@ uint32_t nearest_below(const match_finder& finder, int key, uint64_t scan_head, 
   return candidate;
 }
 
-uint32_t search_keyed_chains(match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
-                             uint32_t& match_pos) {
+}  // namespace
+
+uint32_t keyed_search(match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
+                      uint32_t& match_pos) {
   index_up_to(finder, scan_pos);
   const keyed_chains& keyed = finder.keyed;
   const uint8_t* const window = finder.window;
@@ -287,11 +288,13 @@ done:
   return best;
 }
 
+namespace {
+
 // How the choice between the searches is made; see the opening essay.
-// While the keyed chains are off every walk counts its candidates, and one
-// search in walk_interval comes here, where the choice is made once the
-// stretch is through; while they are on, one in keyed_interval is a counted
-// walk (the walk costs much more there). The chains are kept from
+// While the keyed chains are off every walk counts its candidates, and the
+// first search past the stretch comes here, where the choice is made;
+// while they are on, one search in keyed_interval is a counted walk (the
+// walk costs much more there). The chains are kept from
 // `keep_threshold` walked candidates per input position (in sixteenths: 7)
 // and, once on, down to `drop_threshold` (4.5), so that a rate near the
 // line does not move the slots between layouts at every stretch: each move
@@ -322,7 +325,6 @@ constexpr uint32_t stretch_length = 1024;
 constexpr uint32_t stretch_length = 16384;
 #endif
 #else
-constexpr uint32_t walk_interval = 64;
 constexpr uint32_t keyed_interval = 256;
 constexpr uint64_t keep_threshold = 112;
 constexpr uint64_t drop_threshold = 72;
@@ -339,10 +341,13 @@ void choose_search(match_finder& finder, uint32_t scan_pos) {
   if (!keep && keyed.active) stop_keyed_chains(finder, scan_pos);
   keyed.next_choice = (scan_pos / stretch_length + 1) * stretch_length;
 #else
-  if (keyed.walks != 0) {
+  // Off, every search of the stretch was a counted walk; on, one in
+  // keyed_interval was, and a stretch too short for one keeps the chains.
+  if (!keyed.active || keyed.walks != 0) {
     const uint64_t positions = scan_pos > keyed.stretch_start ? scan_pos - keyed.stretch_start : 1;
     // The candidates the plain walk would have taken over the stretch.
-    const uint64_t candidates = uint64_t{keyed.walked_candidates} * keyed.searches / keyed.walks;
+    const uint64_t candidates =
+        keyed.active ? uint64_t{keyed.walked_candidates} * keyed.searches / keyed.walks : keyed.walked_candidates;
     const uint64_t threshold = keyed.active ? drop_threshold : keep_threshold;
     const bool keep = candidates * 16 >= threshold * positions;
     if (keep && !keyed.active) start_keyed_chains(finder, scan_pos);
@@ -394,11 +399,6 @@ void slide_keyed_chains(keyed_chains& keyed) {
   keyed.indexed_end = keyed.indexed_end > half_window ? keyed.indexed_end - half_window : 0;
 }
 
-uint32_t keyed_search(match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
-                      uint32_t& match_pos) {
-  return search_keyed_chains(finder, scan_pos, head_pos, prev_len, match_pos);
-}
-
 uint32_t sampled_search(match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
                         uint32_t& match_pos) {
   keyed_chains& keyed = finder.keyed;
@@ -410,7 +410,7 @@ uint32_t sampled_search(match_finder& finder, uint32_t scan_pos, uint32_t head_p
   // slots that may have come back from the keyed layout.
   uint32_t walked_pos = match_pos;
   const uint32_t walked = walk_chain_links(finder, scan_pos, head_pos, prev_len, walked_pos);
-  const uint32_t found = keyed.active ? search_keyed_chains(finder, scan_pos, head_pos, prev_len, match_pos)
+  const uint32_t found = keyed.active ? keyed_search(finder, scan_pos, head_pos, prev_len, match_pos)
                                       : walk_hash_chain(finder, scan_pos, head_pos, prev_len, match_pos);
   if (found != walked || match_pos != walked_pos) {
     report_difference(scan_pos, head_pos, prev_len, walked, walked_pos, keyed.active ? "keyed" : "four-successor",
@@ -419,11 +419,12 @@ uint32_t sampled_search(match_finder& finder, uint32_t scan_pos, uint32_t head_p
   return found;
 #else
   const uint32_t length = walk_and_count(finder, scan_pos, head_pos, prev_len, match_pos, keyed.walked_candidates);
-  ++keyed.walks;
-  // While the chains are off, the searches between are counted walks too.
-  keyed.searches += keyed.active ? keyed_interval : 1;
+  if (keyed.active) {
+    ++keyed.walks;
+    keyed.searches += keyed_interval;
+  }
   if (scan_pos >= keyed.next_choice) choose_search(finder, scan_pos);
-  keyed.searches_to_sample = keyed.active ? keyed_interval : walk_interval;
+  keyed.searches_to_sample = keyed_interval;
   return length;
 #endif
 }

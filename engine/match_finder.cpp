@@ -183,9 +183,10 @@ uint32_t walk(const match_finder& finder, uint32_t scan_pos, uint32_t head_pos, 
   if constexpr (one_link) {
     // One link at a time, each entry above the floor (0, none, lies at or
     // below every floor).
+    const uint16_t* const links = finder.keyed.chain_links;
     const bool keyed_layout = finder.keyed.active;
     for (uint32_t candidate = head_pos; allowed != 0;) {
-      candidate = keyed_layout ? finder.keyed.chain_links[ring_slot(candidate)] : chain_slots[ring_slot(candidate)] & 0xFFFF;
+      candidate = keyed_layout ? links[ring_slot(candidate)] : chain_slots[ring_slot(candidate)] & 0xFFFF;
       if (candidate <= search_floor) break;
       --allowed;
       if (examine(candidate)) break;
@@ -238,18 +239,25 @@ uint32_t walk_hash_chain(const match_finder& finder, uint32_t scan_pos, uint32_t
 
 uint32_t find_best_match(match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
                          uint32_t& match_pos) {
+#ifndef PELK_CHECK_SEARCH
   keyed_chains& keyed = finder.keyed;
-  if (--keyed.searches_to_sample == 0) return sampled_search(finder, scan_pos, head_pos, prev_len, match_pos);
-  if (keyed.active) return keyed_search(finder, scan_pos, head_pos, prev_len, match_pos);
-  // With the keyed chains off every walk counts its candidates for the
-  // next choice: counting costs a subtraction, a call to count them costs
-  // more.
-  uint32_t taken = 0;
-  const uint32_t length = walk<true, false>(finder, scan_pos, head_pos, prev_len, match_pos, taken);
-  keyed.walked_candidates += taken;
-  ++keyed.walks;
-  ++keyed.searches;
-  return length;
+  if (!keyed.active && scan_pos < keyed.next_choice) {
+    // With the keyed chains off every walk counts its candidates for the
+    // next choice, in line: counting costs a subtraction, a call to count
+    // them costs more.
+    uint32_t taken = 0;
+    const uint32_t length = walk<true, false>(finder, scan_pos, head_pos, prev_len, match_pos, taken);
+    keyed.walked_candidates += taken;
+    return length;
+  }
+  if (keyed.active && --keyed.searches_to_sample != 0) {
+    return keyed_search(finder, scan_pos, head_pos, prev_len, match_pos);
+  }
+#endif
+  // The counted walk among the keyed searches, and the first search past a
+  // stretch, which makes the choice; a build that checks the searches takes
+  // every search here.
+  return sampled_search(finder, scan_pos, head_pos, prev_len, match_pos);
 }
 
 uint32_t walk_and_count(const match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,

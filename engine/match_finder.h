@@ -57,9 +57,8 @@ struct match_finder {
   //  - Keyed (the keyed chains on, keyed_chains.h): the position's rank
   //    and its next positions on the keyed chains; its next position on
   //    the chain itself moves to keyed.chain_links.
-  // A chain only grows
-  // at its head, so a slot stays true for as long as its position is in
-  // reach. A search reaches positions fewer than half a window behind it,
+  // A chain only grows at its head, so a slot stays true for as long as its
+  // position is in reach. A search reaches positions fewer than half a window behind it,
   // none of which has been inserted again since, so slots are kept by
   // position modulo half_window (ring_slot): half the memory of one per
   // window position, and a slide leaves them in place. Any lane, even a
