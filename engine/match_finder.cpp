@@ -100,10 +100,6 @@ const level_params level_table[10] = {
 static_assert(window_capacity - 1 + max_match < sizeof(match_finder::window),
               "a comparison at the last position stays inside the margin");
 
-namespace {
-
-}  // namespace
-
 void reset_finder(match_finder& finder, int level, input_source input) {
   finder.params = level_table[level];
   finder.input = input;
@@ -130,7 +126,8 @@ uint32_t match_init(match_finder& finder, int level, input_source input) {
 
 namespace {
 
-// The plain walk; `counted` also tells how many candidates it took. It
+// The plain walk; `counted` also adds how many candidates it took to
+// `taken`, so that a caller can hand it its running sum and call it last. It
 // takes four candidates per slot in the walked layout; one at a time in
 // either, from the slot's lowest lane or, keyed, from keyed.chain_links.
 template <bool counted, bool one_link>
@@ -217,7 +214,7 @@ uint32_t walk(const match_finder& finder, uint32_t scan_pos, uint32_t head_pos, 
     break;
   }
 done:
-  if constexpr (counted) taken = budget - allowed;
+  if constexpr (counted) taken += budget - allowed;
   if (best_pos != 0) match_pos = best_pos;
   return best;
 }
@@ -243,12 +240,9 @@ uint32_t find_best_match(match_finder& finder, uint32_t scan_pos, uint32_t head_
   keyed_chains& keyed = finder.keyed;
   if (!keyed.active && scan_pos < keyed.next_choice) {
     // With the keyed chains off every walk counts its candidates for the
-    // next choice, in line: counting costs a subtraction, a call to count
-    // them costs more.
-    uint32_t taken = 0;
-    const uint32_t length = walk<true, false>(finder, scan_pos, head_pos, prev_len, match_pos, taken);
-    keyed.walked_candidates += taken;
-    return length;
+    // next choice, into the running sum: a jump to the walk, as the parse
+    // would make to it alone.
+    return walk<true, false>(finder, scan_pos, head_pos, prev_len, match_pos, keyed.walked_candidates);
   }
   if (keyed.active && --keyed.searches_to_sample != 0) {
     return keyed_search(finder, scan_pos, head_pos, prev_len, match_pos);
@@ -262,12 +256,8 @@ uint32_t find_best_match(match_finder& finder, uint32_t scan_pos, uint32_t head_
 
 uint32_t walk_and_count(const match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
                         uint32_t& match_pos, uint32_t& walked_candidates) {
-  uint32_t taken = 0;
-  const uint32_t length = finder.keyed.active
-                              ? walk<true, true>(finder, scan_pos, head_pos, prev_len, match_pos, taken)
-                              : walk<true, false>(finder, scan_pos, head_pos, prev_len, match_pos, taken);
-  walked_candidates += taken;
-  return length;
+  return finder.keyed.active ? walk<true, true>(finder, scan_pos, head_pos, prev_len, match_pos, walked_candidates)
+                             : walk<true, false>(finder, scan_pos, head_pos, prev_len, match_pos, walked_candidates);
 }
 
 namespace {

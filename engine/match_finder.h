@@ -94,12 +94,15 @@ inline uint32_t hash_at(const uint8_t* window, uint32_t p) {
 
 // Inserts position p into its hash chain and returns the chain's previous
 // head, the first candidate for a search at p (0: none). The rolling hash
-// must already cover the bytes at p and p + 1.
-inline uint32_t insert_position(match_finder& finder, uint32_t p) {
+// must already cover the bytes at p and p + 1. `keyed` is the layout of the
+// slots, finder.keyed.active, which a caller inserting many positions tests
+// once for them all.
+template <bool keyed>
+inline uint32_t insert_in_layout(match_finder& finder, uint32_t p) {
   finder.rolling_hash = hash_take(finder.rolling_hash, finder.window[p + 2]);
   const uint16_t head_pos = finder.chain_heads[finder.rolling_hash];
   uint64_t& slot = finder.chain_slots[ring_slot(p)];
-  if (finder.keyed.active) {
+  if constexpr (keyed) {
     // Keyed: the rank due next in p's bucket, and head_pos as p's link;
     // the keyed links are added when p is indexed.
     uint16_t& rank = finder.keyed.next_ranks[finder.rolling_hash];
@@ -114,6 +117,20 @@ inline uint32_t insert_position(match_finder& finder, uint32_t p) {
   }
   finder.chain_heads[finder.rolling_hash] = static_cast<uint16_t>(p);
   return head_pos;
+}
+
+inline uint32_t insert_position(match_finder& finder, uint32_t p) {
+  return finder.keyed.active ? insert_in_layout<true>(finder, p) : insert_in_layout<false>(finder, p);
+}
+
+// Inserts the positions from `first` up to `end` (excluded), in order: the
+// positions inside a match, which no search is made at.
+inline void insert_positions(match_finder& finder, uint32_t first, uint32_t end) {
+  if (finder.keyed.active) {
+    for (uint32_t p = first; p < end; ++p) insert_in_layout<true>(finder, p);
+  } else {
+    for (uint32_t p = first; p < end; ++p) insert_in_layout<false>(finder, p);
+  }
 }
 
 // Starts the rolling hash over at p, covering the bytes at p and p + 1.

@@ -117,7 +117,7 @@ void deflate_lazy(match_finder& finder, parse_position at, Sink& sink) {
       at.ahead -= prev_len - 1;
       // Its first two positions are indexed already.
       const uint32_t match_end = scan_pos + prev_len - 1;
-      for (uint32_t p = scan_pos + 1; p < match_end; ++p) insert_position(finder, p);
+      insert_positions(finder, scan_pos + 1, match_end);
       at.scan_pos = match_end;
       literal_pending = false;
       found_len = min_match - 1;
@@ -162,7 +162,7 @@ void deflate_greedy(match_finder& finder, parse_position at, Sink& sink) {
       at.ahead -= found_len;
       if (found_len <= lazy_limit) {
         const uint32_t match_end = scan_pos + found_len;
-        for (uint32_t p = scan_pos + 1; p < match_end; ++p) insert_position(finder, p);
+        insert_positions(finder, scan_pos + 1, match_end);
         at.scan_pos = match_end;
       } else {
         // Too long to be worth indexing inside; restart the hash after it.

@@ -274,7 +274,7 @@ void run_segment_job(segment_job& job, match_finder& finder, parallel_jobs& jobs
   // parse put them there; window position 0 is never a candidate in
   // either.
   prime_hash(finder, 0);
-  for (uint32_t p = 0; p < scan_pos; ++p) insert_position(finder, p);
+  insert_positions(finder, 0, scan_pos);
 
   job_sink sink(job, jobs, base);
   if (ahead > 0) deflate_lazy(finder, parse_position{.scan_pos = scan_pos, .ahead = ahead}, sink);
