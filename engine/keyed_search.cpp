@@ -379,12 +379,12 @@ namespace {
 
 }  // namespace
 
-void start_search_choice(keyed_chains& keyed) {
+void start_search_choice(keyed_chains& keyed, uint32_t parse_start) {
   keyed.active = false;
   keyed.checked_stretches = 0;
   keyed.searches_to_sample = 1;
-  keyed.stretch_start = 0;
-  keyed.next_choice = first_stretch;
+  keyed.stretch_start = parse_start;
+  keyed.next_choice = parse_start + first_stretch;
   keyed.searches = 0;
   keyed.walks = 0;
   keyed.walked_candidates = 0;

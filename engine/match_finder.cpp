@@ -104,7 +104,7 @@ void reset_finder(match_finder& finder, int level, input_source input) {
   finder.params = level_table[level];
   finder.input = input;
   std::memset(finder.chain_heads, 0, sizeof finder.chain_heads);
-  start_search_choice(finder.keyed);
+  start_search_choice(finder.keyed, 0);
 }
 
 uint32_t match_init(match_finder& finder, int level, input_source input) {

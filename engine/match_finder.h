@@ -182,8 +182,11 @@ void rebase_positions(uint16_t* positions, uint32_t count);
 // Moves the keyed chains along with a slide of the window.
 void slide_keyed_chains(keyed_chains& keyed);
 
-// Starts a new input with the keyed chains off.
-void start_search_choice(keyed_chains& keyed);
+// Starts a parse from window position parse_start with the keyed chains
+// off. The first choice is made a short stretch into it, from the walks
+// there: a parallel job, which starts past 32 KiB of warm-up, chooses as
+// soon into its segment as the sequential parse does into its input.
+void start_search_choice(keyed_chains& keyed, uint32_t parse_start);
 
 // What a top-up did: how far the window slid (0 or half_window; every
 // position the caller holds drops by that much) and how many input bytes

@@ -275,6 +275,9 @@ void run_segment_job(segment_job& job, match_finder& finder, parallel_jobs& jobs
   // either.
   prime_hash(finder, 0);
   insert_positions(finder, 0, scan_pos);
+  // The warm-up makes no searches, so the choice's first stretch starts
+  // with the segment.
+  start_search_choice(finder.keyed, scan_pos);
 
   job_sink sink(job, jobs, base);
   if (ahead > 0) deflate_lazy(finder, parse_position{.scan_pos = scan_pos, .ahead = ahead}, sink);
