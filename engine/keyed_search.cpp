@@ -47,17 +47,20 @@
 // Switching chains after a record at c with the new best B, for the longest
 // key k <= B + 1: when k <= B, c itself agrees with s in k bytes and lies on
 // s's k-chain, which goes on from c; when k = B + 1, the search starts at
-// the k-chain's head and passes over what lies at or above c: those nearer
+// the k-chain's nearest entry after s and passes over what lies at or
+// above c: those nearer
 // positions were visited already with a smaller best, which they did not
 // beat (they are on every shorter chain too).
 //
 // Indexing. A position's keys are its first k bytes; indexed when it is
 // inserted, a position inside a long match would be keyed by bytes up to
 // 257 + k past the scan position, which are not read yet. So every position
-// below s is indexed just before the search at s, lazily: then its bytes
-// lie below s + k - 1, inside the look-ahead while input lasts and fixed
-// once it has ended. Its rank and three-byte link need no such wait and
-// are written when it is inserted.
+// up to s is indexed just before the search at s, lazily: then its bytes
+// lie below s + k, inside the look-ahead while input lasts and fixed once
+// it has ended. s itself goes on its keyed chains first, so that its own
+// slot, just written, holds the first candidate on each: what the chain's
+// head held before. Its rank and three-byte link need no such wait and are
+// written when it is inserted.
 //
 // Where it all lives. A position's rank and its three keyed links share
 // its 64-bit chain slot (match_finder.h), whose four successors the plain
@@ -124,15 +127,17 @@ uint64_t push_keyed_head(keyed_chains& keyed, uint64_t word, uint32_t p) {
   return link;
 }
 
-// Indexes every position from keyed.indexed_end up to end (excluded): its
-// keyed links, beside the rank its insertion wrote.
-void index_up_to(match_finder& finder, uint32_t end) {
+// Indexes every position from keyed.indexed_end up to scan_pos, the
+// search's own included: its keyed links, beside the rank its insertion
+// wrote.
+void index_through(match_finder& finder, uint32_t scan_pos) {
   keyed_chains& keyed = finder.keyed;
   const uint8_t* const window = finder.window;
-  // Positions below the floor of a search at `end` are out of reach of it
-  // and of every later one: their slots may hold newer positions already.
-  const uint32_t floor = search_floor_of(end);
-  for (uint32_t p = keyed.indexed_end > floor ? keyed.indexed_end : floor; p < end; ++p) {
+  // Positions below the floor of the search at scan_pos are out of reach
+  // of it and of every later one: their slots may hold newer positions
+  // already.
+  const uint32_t floor = search_floor_of(scan_pos);
+  for (uint32_t p = keyed.indexed_end > floor ? keyed.indexed_end : floor; p <= scan_pos; ++p) {
     const uint64_t word = load_word(window + p);
     uint64_t& slot = finder.chain_slots[ring_slot(p)];
     // One key after another, unrolled, so that each key's length is a
@@ -142,7 +147,7 @@ void index_up_to(match_finder& finder, uint32_t end) {
     }(std::make_integer_sequence<uint32_t, key_count>{});
     slot = (slot & (uint64_t{0xFFFF} << (16 * rank_lane))) | links;
   }
-  if (end > keyed.indexed_end) keyed.indexed_end = end;
+  if (scan_pos + 1 > keyed.indexed_end) keyed.indexed_end = scan_pos + 1;
 }
 
 // Turns the keyed chains on for searches from scan_pos on, scan_pos being
@@ -183,12 +188,12 @@ void stop_keyed_chains(match_finder& finder, uint32_t scan_pos) {
   finder.keyed.active = false;
 }
 
-// The nearest entry below `limit` on the chain of key `key` for the
-// position whose first bytes are scan_head: where a search goes on after
+// The nearest entry below `limit` on the chain of key `key` after the
+// scan position, whose slot is scan_slot: where a search goes on after
 // switching to a key one byte longer than its best (see the opening
 // essay).
-uint32_t nearest_below(const match_finder& finder, int key, uint64_t scan_head, uint32_t limit) {
-  uint32_t candidate = finder.keyed.heads[key][key_hash(scan_head, key_lengths[key])];
+uint32_t nearest_below(const match_finder& finder, int key, uint64_t scan_slot, uint32_t limit) {
+  uint32_t candidate = slot_lane(scan_slot, keyed_link_lane + key);
   while (candidate >= limit) candidate = slot_lane(finder.chain_slots[ring_slot(candidate)], keyed_link_lane + key);
   return candidate;
 }
@@ -197,7 +202,9 @@ uint32_t nearest_below(const match_finder& finder, int key, uint64_t scan_head, 
 
 uint32_t keyed_search(match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
                       uint32_t& match_pos) {
-  index_up_to(finder, scan_pos);
+  // Every position up to scan_pos itself: its links on the keyed chains
+  // lead to the first candidates.
+  index_through(finder, scan_pos);
   const keyed_chains& keyed = finder.keyed;
   const uint8_t* const window = finder.window;
   const uint32_t stop_length = finder.params.stop_length;
@@ -208,7 +215,8 @@ uint32_t keyed_search(match_finder& finder, uint32_t scan_pos, uint32_t head_pos
   const uint64_t scan_head = load_word(scan);
   // scan_pos's rank, taken when it was inserted: the walk's entry d is the
   // position of s's bucket of rank scan_rank - d.
-  const uint16_t scan_rank = static_cast<uint16_t>(slot_lane(finder.chain_slots[ring_slot(scan_pos)], rank_lane));
+  const uint64_t scan_slot = finder.chain_slots[ring_slot(scan_pos)];
+  const uint16_t scan_rank = static_cast<uint16_t>(slot_lane(scan_slot, rank_lane));
   uint32_t best = prev_len;
   uint32_t best_pos = 0;
 
@@ -245,10 +253,10 @@ uint32_t keyed_search(match_finder& finder, uint32_t scan_pos, uint32_t head_pos
     if (key_lengths[key] <= best) {
       candidate = slot_lane(finder.chain_slots[ring_slot(best_pos)], keyed_link_lane + key);
     } else {
-      candidate = nearest_below(finder, key, scan_head, best_pos);
+      candidate = nearest_below(finder, key, scan_slot, best_pos);
     }
   } else {
-    candidate = keyed.heads[key][key_hash(scan_head, key_lengths[key])];
+    candidate = slot_lane(scan_slot, keyed_link_lane + key);
   }
 
   // Along a keyed chain. Entries below the floor are out of every walk's
@@ -274,7 +282,7 @@ uint32_t keyed_search(match_finder& finder, uint32_t scan_pos, uint32_t head_pos
           if (longer != key) {
             key = longer;
             if (key_lengths[key] > best) {
-              candidate = nearest_below(finder, key, scan_head, best_pos);
+              candidate = nearest_below(finder, key, scan_slot, best_pos);
               continue;
             }
           }
