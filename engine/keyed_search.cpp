@@ -100,11 +100,20 @@
 namespace pelk {
 namespace {
 
-// The hash of the first `length` bytes of a word: a multiplicative hash,
-// whose high bits depend on every byte kept.
-inline uint32_t key_hash(uint64_t word, uint32_t length) {
-  const uint64_t kept = length >= 8 ? word : word << (64 - 8 * length);
-  return static_cast<uint32_t>((kept * 0x9E3779B97F4A7C15) >> (64 - key_hash_bits));
+// The keys' hashes of a position whose first bytes are `word` come from one
+// product. Each key's hash is the top bits of its bytes times an odd
+// constant, modulo 2^64: a multiplicative hash, whose high bits depend on
+// every byte kept. The bytes of a shorter key are the longest key's
+// shifted further up, and a shift commutes with the product, so its
+// product is the longest key's shifted up the same way.
+constexpr uint32_t longest_key = key_lengths[key_count - 1];
+static_assert(longest_key <= 8, "a key fits in a word");
+
+inline uint64_t keys_product(uint64_t word) { return (word << (64 - 8 * longest_key)) * 0x9E3779B97F4A7C15; }
+
+template <uint32_t key>
+inline uint32_t key_hash(uint64_t product) {
+  return static_cast<uint32_t>((product << (8 * (longest_key - key_lengths[key]))) >> (64 - key_hash_bits));
 }
 
 // The key to walk while the best so far is `best`: the longest of at most
@@ -117,11 +126,11 @@ inline int key_for(uint32_t best) {
   return key;
 }
 
-// Makes p, whose first bytes are `word`, the head of its chain of key
+// Makes p, whose keys' product is `product`, the head of its chain of key
 // `key`, and returns the old head in the lane of p's slot that keeps it.
 template <uint32_t key>
-uint64_t push_keyed_head(keyed_chains& keyed, uint64_t word, uint32_t p) {
-  uint16_t& head = keyed.heads[key][key_hash(word, key_lengths[key])];
+uint64_t push_keyed_head(keyed_chains& keyed, uint64_t product, uint32_t p) {
+  uint16_t& head = keyed.heads[key][key_hash<key>(product)];
   const uint64_t link = uint64_t{head} << (16 * (keyed_link_lane + key));
   head = static_cast<uint16_t>(p);
   return link;
@@ -138,12 +147,12 @@ void index_through(match_finder& finder, uint32_t scan_pos) {
   // already.
   const uint32_t floor = search_floor_of(scan_pos);
   for (uint32_t p = keyed.indexed_end > floor ? keyed.indexed_end : floor; p <= scan_pos; ++p) {
-    const uint64_t word = load_word(window + p);
+    const uint64_t product = keys_product(load_word(window + p));
     uint64_t& slot = finder.chain_slots[ring_slot(p)];
-    // One key after another, unrolled, so that each key's length is a
-    // constant in its hash: as a loop it took a third more instructions.
+    // One key after another, unrolled, so that each key's shift is a
+    // constant: as a loop it took a third more instructions.
     const uint64_t links = [&]<uint32_t... key>(std::integer_sequence<uint32_t, key...>) {
-      return (push_keyed_head<key>(keyed, word, p) | ...);
+      return (push_keyed_head<key>(keyed, product, p) | ...);
     }(std::make_integer_sequence<uint32_t, key_count>{});
     slot = (slot & (uint64_t{0xFFFF} << (16 * rank_lane))) | links;
   }
@@ -227,6 +236,12 @@ uint32_t keyed_search(match_finder& finder, uint32_t scan_pos, uint32_t head_pos
 
   int key = key_for(best);
   uint32_t candidate;  // the next one to visit on the key's chain
+  // Where the key's link lies in a slot, kept apart: the key changes
+  // rarely, and every step along its chain takes the link.
+  uint32_t link_shift;
+  // Position 0 is none, so the lowest candidate is 1 even where the floor
+  // is 0.
+  const uint32_t lowest = search_floor > 0 ? search_floor : 1;
 
   if (key < 0) {
     // No key yet: s's own chain, entry by entry, as the walk takes it,
@@ -258,10 +273,11 @@ uint32_t keyed_search(match_finder& finder, uint32_t scan_pos, uint32_t head_pos
   } else {
     candidate = slot_lane(scan_slot, keyed_link_lane + key);
   }
+  link_shift = 16 * (keyed_link_lane + key);
 
   // Along a keyed chain. Entries below the floor are out of every walk's
   // reach; the one at the floor only as the walk's first.
-  while (candidate >= search_floor && candidate != 0) {
+  while (candidate >= lowest) {
     const uint8_t* const c = window + candidate;
     const uint64_t slot = finder.chain_slots[ring_slot(candidate)];
     const uint64_t head_differ = load_word(c) ^ scan_head;
@@ -281,6 +297,7 @@ uint32_t keyed_search(match_finder& finder, uint32_t scan_pos, uint32_t head_pos
           const int longer = key_for(best);
           if (longer != key) {
             key = longer;
+            link_shift = 16 * (keyed_link_lane + key);
             if (key_lengths[key] > best) {
               candidate = nearest_below(finder, key, scan_slot, best_pos);
               continue;
@@ -289,7 +306,7 @@ uint32_t keyed_search(match_finder& finder, uint32_t scan_pos, uint32_t head_pos
         }
       }
     }
-    candidate = slot_lane(slot, keyed_link_lane + key);
+    candidate = (slot >> link_shift) & 0xFFFF;
   }
 done:
   if (best_pos != 0) match_pos = best_pos;
