@@ -47,10 +47,9 @@
 // Switching chains after a record at c with the new best B, for the longest
 // key k <= B + 1: when k <= B, c itself agrees with s in k bytes and lies on
 // s's k-chain, which goes on from c; when k = B + 1, the search starts at
-// the k-chain's nearest entry after s and passes over what lies at or
-// above c: those nearer
-// positions were visited already with a smaller best, which they did not
-// beat (they are on every shorter chain too).
+// the k-chain's nearest entry after s and passes over what lies at or above
+// c: those nearer positions were visited already with a smaller best,
+// which they did not beat (they are on every shorter chain too).
 //
 // Indexing. A position's keys are its first k bytes; indexed when it is
 // inserted, a position inside a long match would be keyed by bytes up to
