@@ -37,6 +37,10 @@ static_assert(keyed_link_lane + key_count <= 4, "a slot has four lanes");
 
 inline uint32_t slot_lane(uint64_t slot, uint32_t lane) { return (slot >> (16 * lane)) & 0xFFFF; }
 
+// Where in a slot the link on the chain of key `key` lies, and the link.
+inline constexpr uint32_t link_shift_of(uint32_t key) { return 16 * (keyed_link_lane + key); }
+inline uint32_t keyed_link(uint64_t slot, uint32_t key) { return (slot >> link_shift_of(key)) & 0xFFFF; }
+
 struct keyed_chains {
   // Whether the chains below are kept at all: only where they save more
   // than they cost (see keyed_search.cpp). Off, nothing here is read.

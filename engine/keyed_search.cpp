@@ -130,7 +130,7 @@ inline int key_for(uint32_t best) {
 template <uint32_t key>
 uint64_t push_keyed_head(keyed_chains& keyed, uint64_t product, uint32_t p) {
   uint16_t& head = keyed.heads[key][key_hash<key>(product)];
-  const uint64_t link = uint64_t{head} << (16 * (keyed_link_lane + key));
+  const uint64_t link = uint64_t{head} << link_shift_of(key);
   head = static_cast<uint16_t>(p);
   return link;
 }
@@ -201,8 +201,8 @@ void stop_keyed_chains(match_finder& finder, uint32_t scan_pos) {
 // switching to a key one byte longer than its best (see the opening
 // essay).
 uint32_t nearest_below(const match_finder& finder, int key, uint64_t scan_slot, uint32_t limit) {
-  uint32_t candidate = slot_lane(scan_slot, keyed_link_lane + key);
-  while (candidate >= limit) candidate = slot_lane(finder.chain_slots[ring_slot(candidate)], keyed_link_lane + key);
+  uint32_t candidate = keyed_link(scan_slot, key);
+  while (candidate >= limit) candidate = keyed_link(finder.chain_slots[ring_slot(candidate)], key);
   return candidate;
 }
 
@@ -265,14 +265,14 @@ uint32_t keyed_search(match_finder& finder, uint32_t scan_pos, uint32_t head_pos
     }
     // best_pos agrees with s in best bytes: see the opening essay.
     if (key_lengths[key] <= best) {
-      candidate = slot_lane(finder.chain_slots[ring_slot(best_pos)], keyed_link_lane + key);
+      candidate = keyed_link(finder.chain_slots[ring_slot(best_pos)], key);
     } else {
       candidate = nearest_below(finder, key, scan_slot, best_pos);
     }
   } else {
-    candidate = slot_lane(scan_slot, keyed_link_lane + key);
+    candidate = keyed_link(scan_slot, key);
   }
-  link_shift = 16 * (keyed_link_lane + key);
+  link_shift = link_shift_of(key);
 
   // Along a keyed chain. Entries below the floor are out of every walk's
   // reach; the one at the floor only as the walk's first.
@@ -296,7 +296,7 @@ uint32_t keyed_search(match_finder& finder, uint32_t scan_pos, uint32_t head_pos
           const int longer = key_for(best);
           if (longer != key) {
             key = longer;
-            link_shift = 16 * (keyed_link_lane + key);
+            link_shift = link_shift_of(key);
             if (key_lengths[key] > best) {
               candidate = nearest_below(finder, key, scan_slot, best_pos);
               continue;
