@@ -7,6 +7,7 @@
 #include "common/stream_io.h"
 #include "engine/format.h"
 #include "engine/keyed_chains.h"
+#include "engine/match_bytes.h"
 
 namespace pelk {
 
@@ -131,6 +132,16 @@ inline void insert_positions(match_finder& finder, uint32_t first, uint32_t end)
   } else {
     for (uint32_t p = first; p < end; ++p) insert_in_layout<false>(finder, p);
   }
+}
+
+// Fetches the bucket of position p, the one after the position last
+// inserted, and the next to be inserted unless a match is taken first: its
+// chain head, which the parse waits for before it can search at p, and its
+// next rank while the keyed chains are on.
+inline void prefetch_bucket(const match_finder& finder, uint32_t p) {
+  const uint32_t hash = hash_take(finder.rolling_hash, finder.window[p + 2]);
+  prefetch(&finder.chain_heads[hash]);
+  if (finder.keyed.active) prefetch(&finder.keyed.next_ranks[hash]);
 }
 
 // Starts the rolling hash over at p, covering the bytes at p and p + 1.
