@@ -33,6 +33,12 @@ inline uint64_t load_le64(const uint8_t* p) {
   return value;
 }
 
+// Stores value's eight bytes at p, the low byte first.
+inline void store_le64(uint8_t* p, uint64_t value) {
+  if constexpr (std::endian::native == std::endian::big) value = byte_swap64(value);
+  std::memcpy(p, &value, sizeof value);
+}
+
 // The four bytes at p, p[0] lowest: the container's header and trailer fields.
 inline uint32_t load_le32(const uint8_t* p) {
   return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;

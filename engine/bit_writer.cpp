@@ -22,6 +22,14 @@ void flush_output(bit_writer& out) {
   out.count = 0;
 }
 
+void pass_full_buffer(bit_writer& out) {
+  const uint32_t past = out.count - out_buffer_size;
+  out.count = out_buffer_size;
+  flush_output(out);
+  std::memmove(out.buffer, out.buffer + out_buffer_size, past);
+  out.count = past;
+}
+
 void emit_byte(bit_writer& out, uint8_t b) {
   out.buffer[out.count++] = b;
   if (out.count == out_buffer_size) flush_output(out);

@@ -27,8 +27,7 @@ bool block_should_end_early(const block_state& block, uint32_t covered) {
 
 void emit_block_symbols(const block_state& block, bit_writer& out, const code_entry* lit_coding,
                         const code_entry* dist_coding) {
-  auto send = [&out](const code_entry& entry) { emit_bits(out, entry.freq_or_code, entry.parent_or_len); };
-
+  gathered_bits bits(out);
   uint32_t flags = 0;
   uint32_t next_distance = 0;
   const uint32_t sym_count = block.sym_count;
@@ -36,25 +35,27 @@ void emit_block_symbols(const block_state& block, bit_writer& out, const code_en
     if ((i & 7) == 0) flags = block.match_flags[i >> 3];
     const uint32_t lit_len = block.lit_buf[i];
     if ((flags & 1) == 0) {
-      send(lit_coding[lit_len]);
+      bits.add(lit_coding[lit_len].freq_or_code, lit_coding[lit_len].parent_or_len);
     } else {
       // Each code goes out with its extra bits behind it in one field: at
       // most 15 + 5 bits for a length, 15 + 13 for a distance.
       const uint32_t length_code = len_to_code[lit_len];
       const code_entry& length_entry = lit_coding[literal_count + 1 + length_code];
-      emit_bits(out,
-                length_entry.freq_or_code |
-                    (lit_len - static_cast<uint32_t>(len_base[length_code])) << length_entry.parent_or_len,
-                length_entry.parent_or_len + len_extra_bits[length_code]);
+      bits.add(length_entry.freq_or_code |
+                   (lit_len - static_cast<uint32_t>(len_base[length_code])) << length_entry.parent_or_len,
+               length_entry.parent_or_len + len_extra_bits[length_code]);
       const uint32_t d = block.dist_buf[next_distance++];
       const uint32_t dist_code = distance_code(d);
       const code_entry& dist_entry = dist_coding[dist_code];
-      emit_bits(out, dist_entry.freq_or_code | (d - static_cast<uint32_t>(dist_base[dist_code])) << dist_entry.parent_or_len,
-                dist_entry.parent_or_len + dist_extra_bits[dist_code]);
+      bits.add(dist_entry.freq_or_code | (d - static_cast<uint32_t>(dist_base[dist_code])) << dist_entry.parent_or_len,
+               dist_entry.parent_or_len + dist_extra_bits[dist_code]);
     }
+    bits.send_whole_bytes();
     flags >>= 1;
   }
-  send(lit_coding[end_of_block]);
+  bits.add(lit_coding[end_of_block].freq_or_code, lit_coding[end_of_block].parent_or_len);
+  bits.send_whole_bytes();
+  bits.finish();
 }
 
 void finish_block(block_state& block, bit_writer& out, const uint8_t* block_input, uint32_t block_len,
