@@ -85,10 +85,6 @@ class job_sink {
   // comparison with the next top at which anything is due.
   bool at_top(const lazy_state& state) {
     const uint64_t top = base_ + state.scan_pos;
-    if (recording_ && top < record_end_) {
-      job_.records.push_back({static_cast<uint32_t>(top - job_.start), packed(state), entries_});
-      last_recorded_top_ = top;
-    }
     return top < next_event_ || at_event(state, top);
   }
 
@@ -112,9 +108,15 @@ class job_sink {
   }
 
  private:
-  // Whatever is due at or before this top: the job's cancellation, the
-  // records, closing a chunk, and the meeting with the next job's parse.
+  // Whatever is due at or before this top: its record, the job's
+  // cancellation, the records' publication, closing a chunk, and the
+  // meeting with the next job's parse. While the job records, every top
+  // is due.
   bool at_event(const lazy_state& state, uint64_t top) {
+    if (recording_ && top < record_end_) {
+      job_.records.push_back({static_cast<uint32_t>(top - job_.start), packed(state), entries_});
+      last_recorded_top_ = top;
+    }
     if (job_.cancelled.load(std::memory_order_relaxed)) return false;
     if (recording_ && top >= record_end_) publish_records(jobs_.record_span);
     // A chunk also closes once it spans a window's worth of input, so the
@@ -126,8 +128,7 @@ class job_sink {
       chunk_first_top_ = top;
     }
     if (top >= next_start_ && !meet_or_go_on(state, top)) return false;
-    next_event_ = std::min(chunk_first_top_ + chunk_input_span, next_start_);
-    if (recording_) next_event_ = std::min(next_event_, record_end_);
+    next_event_ = recording_ ? 0 : std::min(chunk_first_top_ + chunk_input_span, next_start_);
     return true;
   }
 

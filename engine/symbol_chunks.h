@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -31,36 +32,31 @@ struct symbol_chunk {
   uint8_t bytes[chunk_bytes];
   uint8_t flags[chunk_bytes / 8];
 
+  // Every flag starts at 0, a literal's, so that only a match sets one.
   void clear() {
     size = 0;
     entries = 0;
+    std::memset(flags, 0, sizeof flags);
   }
   bool has_room() const { return size + 3 <= chunk_bytes; }
 
   void add_literal(uint8_t byte) {
     bytes[size++] = byte;
-    set_flag(false);
+    ++entries;
   }
   void add_match(uint32_t distance, uint32_t length_minus_3) {
     bytes[size] = static_cast<uint8_t>(length_minus_3);
     bytes[size + 1] = static_cast<uint8_t>(distance);
     bytes[size + 2] = static_cast<uint8_t>(distance >> 8);
     size += 3;
-    set_flag(true);
+    flags[entries >> 3] = static_cast<uint8_t>(flags[entries >> 3] | 1u << (entries & 7));
+    ++entries;
   }
   void add_slide() { add_match(0, 0); }
 
   bool is_match(uint32_t entry) const { return (flags[entry >> 3] >> (entry & 7) & 1) != 0; }
   // A match's (or slide's) distance, its bytes starting at `at`.
   uint32_t distance_at(uint32_t at) const { return uint32_t{bytes[at + 1]} | uint32_t{bytes[at + 2]} << 8; }
-
- private:
-  void set_flag(bool is_match) {
-    const uint32_t bit = entries & 7;
-    if (bit == 0) flags[entries >> 3] = 0;
-    flags[entries >> 3] = static_cast<uint8_t>(flags[entries >> 3] | (uint32_t{is_match} << bit));
-    ++entries;
-  }
 };
 
 // Chunks handed out and taken back by every thread of one compression.
