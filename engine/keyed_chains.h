@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The lazy parse's second index of the window: the heads of chains keyed by
-// longer prefixes, the rank each three-byte bucket gives its next position,
-// and, while it is kept, each position's three-byte link; the keyed links
-// and ranks themselves share the positions' chain slots (match_finder.h).
+// longer prefixes and, while it is kept, each position's three-byte link;
+// the keyed links and the positions' ranks share their chain slots
+// (match_finder.h).
 // How the search uses them, and why it still finds what the plain walk
 // finds, is told in keyed_search.cpp.
 #pragma once
@@ -77,12 +77,6 @@ struct keyed_chains {
   // load from one for a load of what it just stored to another.
   static constexpr uint32_t stagger = 80;
   uint16_t heads[key_count][key_hash_size + stagger];
-
-  // Per three-byte hash: the rank the next position inserted with it
-  // takes, one above its bucket's nearest position's. Kept by hash, as the
-  // chains' heads are, so that an insertion finds its rank without loading
-  // its predecessor's slot.
-  uint16_t next_ranks[hash_size + stagger];
 
   // Per position, by ring slot: the next position on its three-byte chain,
   // which the walked layout keeps in its slot's lowest lane. With the keyed

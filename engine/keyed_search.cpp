@@ -18,9 +18,9 @@
 // every position, in order, into the chains, and a chain holds exactly the
 // positions of its hash bucket, nearest first, down to the first that left
 // the window. While the keyed chains are on, each position takes, when it
-// is inserted, the rank due next in its bucket (next_ranks, one above the
-// bucket's nearest position's, counting on and wrapping); so along a
-// bucket ranks count positions, and a position c of s's bucket is entry
+// is inserted, the rank one above its bucket's nearest position's (its
+// predecessor's, counting on and wrapping); so along a bucket ranks count
+// positions, and a position c of s's bucket is entry
 // d = rank(s) - rank(c) of s's chain: the walk examined c exactly when
 // 1 <= d <= N and (c > F or d == 1). Fewer than 32768 positions lie
 // between s and any c at or above F, so 16-bit ranks give d exactly.
@@ -173,12 +173,6 @@ void start_keyed_chains(match_finder& finder, uint32_t scan_pos) {
     const uint32_t rank = slot_lane(finder.chain_slots[ring_slot(predecessor)], rank_lane) + 1;
     keyed.chain_links[ring_slot(p)] = static_cast<uint16_t>(predecessor);
     finder.chain_slots[ring_slot(p)] = uint64_t{rank & 0xFFFF} << (16 * rank_lane);
-  }
-  // Every bucket's next rank follows its nearest position's (noise where
-  // that is out of reach, as above).
-  for (uint32_t hash = 0; hash < hash_size; ++hash) {
-    const uint32_t head = finder.chain_heads[hash];
-    keyed.next_ranks[hash] = static_cast<uint16_t>(slot_lane(finder.chain_slots[ring_slot(head)], rank_lane) + 1);
   }
   keyed.active = true;
   std::memset(keyed.heads, 0, sizeof keyed.heads);

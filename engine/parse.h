@@ -101,7 +101,7 @@ void deflate_lazy(match_finder& finder, parse_position at, Sink& sink) {
     const uint32_t distance = found_len >= min_match ? scan_pos - at.match_pos : 0;
     if (!sink.at_top(lazy_state{scan_pos, literal_pending, found_len, distance})) return;
     const uint32_t head_pos = insert_position(finder, scan_pos);
-    prefetch_bucket(finder, scan_pos + 1);
+    prefetch_chain_head(finder, scan_pos + 1);
     const uint32_t prev_len = found_len;
     const uint32_t prev_match_pos = at.match_pos;
     found_len = min_match - 1;
