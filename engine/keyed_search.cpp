@@ -18,16 +18,16 @@
 // every position, in order, into the chains, and a chain holds exactly the
 // positions of its hash bucket, nearest first, down to the first that left
 // the window. While the keyed chains are on, each position takes, when it
-// is inserted, the rank one above its bucket's nearest position's (its
-// predecessor's, counting on and wrapping); so along a bucket ranks count
-// positions, and a position c of s's bucket is entry
-// d = rank(s) - rank(c) of s's chain: the walk examined c exactly when
-// 1 <= d <= N and (c > F or d == 1). Fewer than 32768 positions lie
+// is indexed (in order, as it was inserted), the rank one above its bucket's
+// nearest position's (its predecessor's, counting on and wrapping); so
+// along a bucket ranks count positions, and a position c of s's bucket is
+// entry d = rank(s) - rank(c) of s's chain: the walk examined c exactly
+// when 1 <= d <= N and (c > F or d == 1). Fewer than 32768 positions lie
 // between s and any c at or above F, so 16-bit ranks give d exactly.
-// Turning the chains on ranks the positions in reach from their
-// predecessors, oldest first; where a bucket's oldest position in reach
-// has its predecessor out of reach, its rank counts on from whatever that
-// slot holds, and only differences within reach are read. Along the chain
+// Where a bucket's oldest position in reach has its predecessor out of
+// reach (or never indexed: indexing starts at a floor), its rank counts on
+// from whatever that slot holds, and only differences within reach are
+// read. Along the chain
 // positions fall and entries rise, so the first entry of the bucket past N
 // ends every walk below.
 //
@@ -58,8 +58,9 @@
 // lie below s + k, inside the look-ahead while input lasts and fixed once
 // it has ended. s itself goes on its keyed chains first, so that its own
 // slot, just written, holds the first candidate on each: what the chain's
-// head held before. Its rank and three-byte link need no such wait and are
-// written when it is inserted.
+// head held before. Its three-byte link needs no such wait and is written
+// when it is inserted; its rank is written with its keyed links, from its
+// predecessor's, which is always indexed first.
 //
 // Where it all lives. A position's rank and its three keyed links share
 // its 64-bit chain slot (match_finder.h), whose four successors the plain
@@ -136,8 +137,8 @@ uint64_t push_keyed_head(keyed_chains& keyed, uint64_t product, uint32_t p) {
 }
 
 // Indexes every position from keyed.indexed_end up to scan_pos, the
-// search's own included: its keyed links, beside the rank its insertion
-// wrote.
+// search's own included: its rank and keyed links, its whole slot in one
+// store.
 void index_through(match_finder& finder, uint32_t scan_pos) {
   keyed_chains& keyed = finder.keyed;
   const uint8_t* const window = finder.window;
@@ -147,13 +148,16 @@ void index_through(match_finder& finder, uint32_t scan_pos) {
   const uint32_t floor = search_floor_of(scan_pos);
   for (uint32_t p = keyed.indexed_end > floor ? keyed.indexed_end : floor; p <= scan_pos; ++p) {
     const uint64_t product = keys_product(load_word(window + p));
-    uint64_t& slot = finder.chain_slots[ring_slot(p)];
+    // p's rank, one above its predecessor's, which is indexed before it
+    // (or lies out of reach, where the rank is never compared).
+    const uint32_t predecessor = keyed.chain_links[ring_slot(p)];
+    const uint32_t rank = slot_lane(finder.chain_slots[ring_slot(predecessor)], rank_lane) + 1;
     // One key after another, unrolled, so that each key's shift is a
     // constant: as a loop it took a third more instructions.
     const uint64_t links = [&]<uint32_t... key>(std::integer_sequence<uint32_t, key...>) {
       return (push_keyed_head<key>(keyed, product, p) | ...);
     }(std::make_integer_sequence<uint32_t, key_count>{});
-    slot = (slot & (uint64_t{0xFFFF} << (16 * rank_lane))) | links;
+    finder.chain_slots[ring_slot(p)] = uint64_t{rank & 0xFFFF} << (16 * rank_lane) | links;
   }
   if (scan_pos + 1 > keyed.indexed_end) keyed.indexed_end = scan_pos + 1;
 }
@@ -161,18 +165,14 @@ void index_through(match_finder& finder, uint32_t scan_pos) {
 // Turns the keyed chains on for searches from scan_pos on, scan_pos being
 // the last position inserted: the slots of every position such a search
 // can reach go over to the keyed layout, and the keyed chains start empty,
-// to be indexed from the farthest position such a search examines. Each
-// position's link moves to chain_links and its rank counts on from the
-// predecessor's, converted before it; a predecessor out of reach gives a
-// rank that nothing within reach is compared with.
+// to be indexed from the farthest position such a search examines, ranks
+// included. Each position's link moves to chain_links; until it is
+// indexed, nothing reads the rest of its slot.
 void start_keyed_chains(match_finder& finder, uint32_t scan_pos) {
   keyed_chains& keyed = finder.keyed;
   const uint32_t floor = search_floor_of(scan_pos);
   for (uint32_t p = floor; p <= scan_pos; ++p) {
-    const uint32_t predecessor = finder.chain_slots[ring_slot(p)] & 0xFFFF;
-    const uint32_t rank = slot_lane(finder.chain_slots[ring_slot(predecessor)], rank_lane) + 1;
-    keyed.chain_links[ring_slot(p)] = static_cast<uint16_t>(predecessor);
-    finder.chain_slots[ring_slot(p)] = uint64_t{rank & 0xFFFF} << (16 * rank_lane);
+    keyed.chain_links[ring_slot(p)] = static_cast<uint16_t>(finder.chain_slots[ring_slot(p)] & 0xFFFF);
   }
   keyed.active = true;
   std::memset(keyed.heads, 0, sizeof keyed.heads);
@@ -215,7 +215,7 @@ uint32_t keyed_search(match_finder& finder, uint32_t scan_pos, uint32_t head_pos
 
   const uint8_t* const scan = window + scan_pos;
   const uint64_t scan_head = load_word(scan);
-  // scan_pos's rank, taken when it was inserted: the walk's entry d is the
+  // scan_pos's rank, taken when it was indexed: the walk's entry d is the
   // position of s's bucket of rank scan_rank - d.
   const uint64_t scan_slot = finder.chain_slots[ring_slot(scan_pos)];
   const uint16_t scan_rank = static_cast<uint16_t>(slot_lane(scan_slot, rank_lane));

@@ -102,22 +102,15 @@ template <bool keyed>
 inline uint32_t insert_in_layout(match_finder& finder, uint32_t p) {
   finder.rolling_hash = hash_take(finder.rolling_hash, finder.window[p + 2]);
   const uint16_t head_pos = finder.chain_heads[finder.rolling_hash];
-  uint64_t& slot = finder.chain_slots[ring_slot(p)];
   if constexpr (keyed) {
-    // Keyed: the rank one above head_pos's, and head_pos as p's link; the
-    // keyed links are added when p is indexed. The rank comes from
-    // head_pos's slot, as the walked layout's successors do: a slot often
-    // touched lately, since a bucket's positions tend to come close
-    // together, where a table of ranks by hash is one more table that
-    // nearly every insertion misses in (it measured slower).
-    const uint32_t rank = slot_lane(finder.chain_slots[ring_slot(head_pos)], rank_lane) + 1;
-    slot = uint64_t{rank & 0xFFFF} << (16 * rank_lane);
+    // Keyed: head_pos as p's link; the rest of p's slot is written when
+    // p is indexed.
     finder.keyed.chain_links[ring_slot(p)] = head_pos;
   } else {
     // Walked: p's successors are head_pos and head_pos's first three. When
     // head_pos is 0 or out of reach the rest is noise: every search stops
     // at the first successor it cannot use, before any of the rest.
-    slot = finder.chain_slots[ring_slot(head_pos)] << 16 | head_pos;
+    finder.chain_slots[ring_slot(p)] = finder.chain_slots[ring_slot(head_pos)] << 16 | head_pos;
   }
   finder.chain_heads[finder.rolling_hash] = static_cast<uint16_t>(p);
   return head_pos;
