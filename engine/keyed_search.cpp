@@ -27,9 +27,8 @@
 // Where a bucket's oldest position in reach has its predecessor out of
 // reach (or never indexed: indexing starts at a floor), its rank counts on
 // from whatever that slot holds, and only differences within reach are
-// read. Along the chain
-// positions fall and entries rise, so the first entry of the bucket past N
-// ends every walk below.
+// read. Along the chain positions fall and entries rise, so the first
+// entry of the bucket past N ends every walk below.
 //
 // Chains keyed by longer prefixes find the records. A record after a best
 // of B agrees with s in its first B + 1 bytes, so it lies on s's chain of
