@@ -99,8 +99,10 @@ class gathered_bits {
     }
   }
 
-  // Leaves the pending bits with the writer again (fewer than eight).
+  // Sends the whole bytes, and leaves the pending bits (fewer than eight)
+  // with the writer again.
   void finish() {
+    send_whole_bytes();
     out_.accumulator = pending_;
     out_.bit_count = pending_count_;
     out_.count = count_;

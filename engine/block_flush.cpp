@@ -28,6 +28,8 @@ bool block_should_end_early(const block_state& block, uint32_t covered) {
 void emit_block_symbols(const block_state& block, bit_writer& out, const code_entry* lit_coding,
                         const code_entry* dist_coding) {
   gathered_bits bits(out);
+  auto send = [&bits](const code_entry& entry) { bits.add(entry.freq_or_code, entry.parent_or_len); };
+
   uint32_t flags = 0;
   uint32_t next_distance = 0;
   const uint32_t sym_count = block.sym_count;
@@ -35,7 +37,7 @@ void emit_block_symbols(const block_state& block, bit_writer& out, const code_en
     if ((i & 7) == 0) flags = block.match_flags[i >> 3];
     const uint32_t lit_len = block.lit_buf[i];
     if ((flags & 1) == 0) {
-      bits.add(lit_coding[lit_len].freq_or_code, lit_coding[lit_len].parent_or_len);
+      send(lit_coding[lit_len]);
     } else {
       // Each code goes out with its extra bits behind it in one field: at
       // most 15 + 5 bits for a length, 15 + 13 for a distance.
@@ -53,8 +55,7 @@ void emit_block_symbols(const block_state& block, bit_writer& out, const code_en
     bits.send_whole_bytes();
     flags >>= 1;
   }
-  bits.add(lit_coding[end_of_block].freq_or_code, lit_coding[end_of_block].parent_or_len);
-  bits.send_whole_bytes();
+  send(lit_coding[end_of_block]);
   bits.finish();
 }
 
