@@ -45,10 +45,6 @@ struct keyed_chains {
   // Whether the chains below are kept at all: only where they save more
   // than they cost (see keyed_search.cpp). Off, nothing here is read.
   bool active;
-  // Every position from the first one indexed up to this one (excluded)
-  // is on its keyed chains; later positions are indexed just before the
-  // next search needs them.
-  uint32_t indexed_end;
 
   // The choice between the two searches, made anew for every stretch of
   // input from what the plain walk took in the one before. Every walk

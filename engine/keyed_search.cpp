@@ -50,16 +50,17 @@
 // c: those nearer positions were visited already with a smaller best,
 // which they did not beat (they are on every shorter chain too).
 //
-// Indexing. A position's keys are its first k bytes; indexed when it is
-// inserted, a position inside a long match would be keyed by bytes up to
-// 257 + k past the scan position, which are not read yet. So every position
-// up to s is indexed just before the search at s, lazily: then its bytes
-// lie below s + k, inside the look-ahead while input lasts and fixed once
-// it has ended. s itself goes on its keyed chains first, so that its own
-// slot, just written, holds the first candidate on each: what the chain's
-// head held before. Its three-byte link needs no such wait and is written
-// when it is inserted; its rank is written with its keyed links, from its
-// predecessor's, which is always indexed first.
+// Indexing. A position goes on its keyed chains as it is inserted, and the
+// lazy parse inserts a few positions ahead of its scan position (parse.h),
+// never more: a position's keys are its first k bytes, which must be read
+// and final when it is indexed. So a position inside a long match is
+// indexed only once the parse has reached the match's end, when the bytes
+// up to its k-th lie inside the look-ahead while input lasts, and are
+// fixed once it has ended. A search at s reads only s's own slot, whose
+// links were the chains' heads when s was indexed, and positions below s:
+// what has been indexed past s changes nothing it finds. A position's rank
+// is written with its keyed links, from its predecessor's, which is always
+// indexed first.
 //
 // Where it all lives. A position's rank and its three keyed links share
 // its 64-bit chain slot (match_finder.h), whose four successors the plain
@@ -75,15 +76,14 @@
 // Where the plain walk is cheaper. Indexing costs every position three
 // random updates of the keyed heads, and every step along a keyed chain
 // waits for the slot the step before it loaded, while the plain walk
-// takes four candidates per load and has the next chain fetched while it
-// works; where chains are short (random data, long matches that leave few
-// searches, short periods) the keyed search costs more than the walks it
-// saves. So the choice is made per stretch of 16 KiB of input from how
-// many candidates per position a sample of counted walks took in the
-// stretch before. Turning the chains on indexes the window anew from the
-// farthest position the next search can reach, so from then on they hold
-// every position a search can reach. The choice changes the speed and
-// nothing else.
+// takes four candidates per load; where chains are short (random data,
+// long matches that leave few searches, short periods) the keyed search
+// costs more than the walks it saves. So the choice is made per stretch
+// of 16 KiB of input from how many candidates per position a sample of
+// counted walks took in the stretch before. Turning the chains on indexes
+// every position inserted so far anew from the farthest one the next
+// search can reach, so from then on they hold every position a search can
+// reach. The choice changes the speed and nothing else.
 //
 // A parallel job's finder starts as a fresh one: its chains, when on, are
 // indexed from its own window, and a rank difference reads only positions
@@ -91,29 +91,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <utility>
 
 #include "engine/match_bytes.h"
 #include "engine/match_finder.h"
 
 namespace pelk {
 namespace {
-
-// The keys' hashes of a position whose first bytes are `word` come from one
-// product. Each key's hash is the top bits of its bytes times an odd
-// constant, modulo 2^64: a multiplicative hash, whose high bits depend on
-// every byte kept. The bytes of a shorter key are the longest key's
-// shifted further up, and a shift commutes with the product, so its
-// product is the longest key's shifted up the same way.
-constexpr uint32_t longest_key = key_lengths[key_count - 1];
-static_assert(longest_key <= 8, "a key fits in a word");
-
-inline uint64_t keys_product(uint64_t word) { return (word << (64 - 8 * longest_key)) * 0x9E3779B97F4A7C15; }
-
-template <uint32_t key>
-inline uint32_t key_hash(uint64_t product) {
-  return static_cast<uint32_t>((product << (8 * (longest_key - key_lengths[key]))) >> (64 - key_hash_bits));
-}
 
 // The key to walk while the best so far is `best`: the longest of at most
 // best + 1 bytes, or -1 while none is that short.
@@ -125,64 +108,26 @@ inline int key_for(uint32_t best) {
   return key;
 }
 
-// Makes p, whose keys' product is `product`, the head of its chain of key
-// `key`, and returns the old head in the lane of p's slot that keeps it.
-template <uint32_t key>
-uint64_t push_keyed_head(keyed_chains& keyed, uint64_t product, uint32_t p) {
-  uint16_t& head = keyed.heads[key][key_hash<key>(product)];
-  const uint64_t link = uint64_t{head} << link_shift_of(key);
-  head = static_cast<uint16_t>(p);
-  return link;
-}
-
-// Indexes every position from keyed.indexed_end up to scan_pos, the
-// search's own included: its rank and keyed links, its whole slot in one
-// store.
-void index_through(match_finder& finder, uint32_t scan_pos) {
-  keyed_chains& keyed = finder.keyed;
-  const uint8_t* const window = finder.window;
-  // Positions below the floor of the search at scan_pos are out of reach
-  // of it and of every later one: their slots may hold newer positions
-  // already.
-  const uint32_t floor = search_floor_of(scan_pos);
-  for (uint32_t p = keyed.indexed_end > floor ? keyed.indexed_end : floor; p <= scan_pos; ++p) {
-    const uint64_t product = keys_product(load_word(window + p));
-    // p's rank, one above its predecessor's, which is indexed before it
-    // (or lies out of reach, where the rank is never compared).
-    const uint32_t predecessor = keyed.chain_links[ring_slot(p)];
-    const uint32_t rank = slot_lane(finder.chain_slots[ring_slot(predecessor)], rank_lane) + 1;
-    // One key after another, unrolled, so that each key's shift is a
-    // constant: as a loop it took a third more instructions.
-    const uint64_t links = [&]<uint32_t... key>(std::integer_sequence<uint32_t, key...>) {
-      return (push_keyed_head<key>(keyed, product, p) | ...);
-    }(std::make_integer_sequence<uint32_t, key_count>{});
-    finder.chain_slots[ring_slot(p)] = uint64_t{rank & 0xFFFF} << (16 * rank_lane) | links;
-  }
-  if (scan_pos + 1 > keyed.indexed_end) keyed.indexed_end = scan_pos + 1;
-}
-
-// Turns the keyed chains on for searches from scan_pos on, scan_pos being
-// the last position inserted: the slots of every position such a search
-// can reach go over to the keyed layout, and the keyed chains start empty,
-// to be indexed from the farthest position such a search examines, ranks
-// included. Each position's link moves to chain_links; until it is
-// indexed, nothing reads the rest of its slot.
+// Turns the keyed chains on for searches from scan_pos on: every position
+// inserted so far that such a search can reach goes over to the keyed
+// layout, in order, its link moving to chain_links and the keyed chains,
+// started empty, taking it, rank included.
 void start_keyed_chains(match_finder& finder, uint32_t scan_pos) {
   keyed_chains& keyed = finder.keyed;
-  const uint32_t floor = search_floor_of(scan_pos);
-  for (uint32_t p = floor; p <= scan_pos; ++p) {
-    keyed.chain_links[ring_slot(p)] = static_cast<uint16_t>(finder.chain_slots[ring_slot(p)] & 0xFFFF);
-  }
   keyed.active = true;
   std::memset(keyed.heads, 0, sizeof keyed.heads);
-  keyed.indexed_end = floor;
+  for (uint32_t p = search_floor_of(scan_pos); p < finder.inserted_end; ++p) {
+    const uint32_t predecessor = finder.chain_slots[ring_slot(p)] & 0xFFFF;
+    keyed.chain_links[ring_slot(p)] = static_cast<uint16_t>(predecessor);
+    index_keyed_position(keyed, finder.chain_slots, finder.window, p, predecessor);
+  }
 }
 
-// Turns them off: the slots of every position a search from scan_pos on
-// can reach go back to the walked layout, each from its predecessor's,
-// rebuilt before it.
+// Turns them off: every position inserted so far that a search from
+// scan_pos on can reach goes back to the walked layout, each slot from its
+// predecessor's, rebuilt before it.
 void stop_keyed_chains(match_finder& finder, uint32_t scan_pos) {
-  for (uint32_t p = search_floor_of(scan_pos); p <= scan_pos; ++p) {
+  for (uint32_t p = search_floor_of(scan_pos); p < finder.inserted_end; ++p) {
     const uint32_t predecessor = finder.keyed.chain_links[ring_slot(p)];
     finder.chain_slots[ring_slot(p)] = finder.chain_slots[ring_slot(predecessor)] << 16 | predecessor;
   }
@@ -201,11 +146,8 @@ uint32_t nearest_below(const match_finder& finder, int key, uint64_t scan_slot, 
 
 }  // namespace
 
-uint32_t keyed_search(match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
+uint32_t keyed_search(const match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
                       uint32_t& match_pos) {
-  // Every position up to scan_pos itself: its links on the keyed chains
-  // lead to the first candidates.
-  index_through(finder, scan_pos);
   const keyed_chains& keyed = finder.keyed;
   const uint8_t* const window = finder.window;
   const uint32_t stop_length = finder.params.stop_length;
@@ -214,8 +156,9 @@ uint32_t keyed_search(match_finder& finder, uint32_t scan_pos, uint32_t head_pos
 
   const uint8_t* const scan = window + scan_pos;
   const uint64_t scan_head = load_word(scan);
-  // scan_pos's rank, taken when it was indexed: the walk's entry d is the
-  // position of s's bucket of rank scan_rank - d.
+  // scan_pos's slot, written when it was indexed: its rank (the walk's
+  // entry d is the position of s's bucket of rank scan_rank - d) and the
+  // first candidate on each keyed chain.
   const uint64_t scan_slot = finder.chain_slots[ring_slot(scan_pos)];
   const uint16_t scan_rank = static_cast<uint16_t>(slot_lane(scan_slot, rank_lane));
   uint32_t best = prev_len;
@@ -416,7 +359,6 @@ void slide_keyed_chains(keyed_chains& keyed) {
   if (!keyed.active) return;
   for (uint32_t i = 0; i < key_count; ++i) rebase_positions(keyed.heads[i], key_hash_size);
   rebase_positions(keyed.chain_links, half_window);
-  keyed.indexed_end = keyed.indexed_end > half_window ? keyed.indexed_end - half_window : 0;
 }
 
 uint32_t sampled_search(match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,

@@ -48,10 +48,15 @@
 //  - All slots are in one layout: four successors while the keyed chains
 //    are off, the rank and keyed links while they are on, when each
 //    position's next one on the chain is kept in keyed.chain_links.
-//  - Ranks cover every position from the farthest one a search could reach
-//    when the keyed chains were turned on; keyed links the same up to, not
-//    including, the last search's position, each indexed just before the
-//    search that needs it, over bytes that can no longer change.
+//  - Ranks and keyed links cover every position inserted since the farthest
+//    one a search could reach when the keyed chains were turned on: each is
+//    put on them as it is inserted, over bytes that can no longer change.
+//  - The lazy parse keeps up to run_ahead positions past the scan position
+//    inserted (parse.h). A search at s reads the slots of s and of positions
+//    below it only, so what lies past s changes nothing it finds; and a
+//    search's reach falls 262 positions short of 32768, more than
+//    run_ahead, so a slot taken over ahead of the scan position belonged to
+//    a position out of every search's reach.
 //
 // Sliding. When the scan position nears the window's end, the upper half
 // moves down over the lower one, and every stored position, keyed heads
@@ -63,14 +68,14 @@
 // Optimizations. A walk of one link per candidate is bound by loads that
 // depend on each other; with four successors per slot it waits for one load
 // per four candidates, and it asks for the next slot before examining the
-// four it has. That wait is still what bounds a search, so while walking
-// its own chain a search also walks, one slot per slot, the chain the next
-// search will most likely walk, bringing it into the nearest cache. A
-// candidate is first tested, with one or two word loads, on bytes that a
-// longer match must have; that nearly always fails, so the branch is well
-// predicted and the next loads start early. Only then is its length
-// counted, eight bytes per step: the lowest set bit of the XOR of two words
-// marks the first differing byte.
+// four it has. That wait is still what bounds a search; the lazy parse
+// keeps a few positions past the scan position inserted, so that a search
+// does not also wait for its own position's insertion, whose loads land at
+// random in the heads and slots (parse.h). A candidate is first tested,
+// with one or two word loads, on bytes that a longer match must have; that
+// nearly always fails, so the branch is well predicted and the next loads
+// start early. Only then is its length counted, eight bytes per step: the
+// lowest set bit of the XOR of two words marks the first differing byte.
 #include "engine/match_finder.h"
 
 #include <cstring>
@@ -104,6 +109,7 @@ void reset_finder(match_finder& finder, int level, input_source input) {
   finder.params = level_table[level];
   finder.input = input;
   std::memset(finder.chain_heads, 0, sizeof finder.chain_heads);
+  finder.inserted_end = 0;
   start_search_choice(finder.keyed, 0);
 }
 
@@ -164,13 +170,6 @@ uint32_t walk(const match_finder& finder, uint32_t scan_pos, uint32_t head_pos, 
     return false;
   };
 
-  // The chain the next search will most likely walk: that of scan_pos + 1,
-  // or, when a held match is likely to be taken, that of the position after
-  // it. Its head is already known (scan_pos itself when the two hash alike).
-  // Only a cache warm-up; whatever it reads decides nothing.
-  const uint32_t next_search = prev_len >= min_match ? scan_pos - 1 + prev_len : scan_pos + 1;
-  uint32_t next_chain = finder.chain_heads[hash_at(window, next_search)];
-
   // The head, then the chain four successors at a time. How many of the
   // four to examine is settled before any of them: up to the first one at
   // or below the floor (the chain only goes farther back from there), and
@@ -192,8 +191,6 @@ uint32_t walk(const match_finder& finder, uint32_t scan_pos, uint32_t head_pos, 
   }
   for (uint64_t successors = chain_slots[ring_slot(head_pos)];;) {
     const uint64_t next_successors = chain_slots[ring_slot(successors >> 48)];
-    next_chain = chain_slots[ring_slot(next_chain)] >> 48;
-    prefetch(&chain_slots[ring_slot(next_chain)]);
     const uint32_t c0 = successors & 0xFFFF;
     const uint32_t c1 = (successors >> 16) & 0xFFFF;
     const uint32_t c2 = (successors >> 32) & 0xFFFF;
@@ -303,6 +300,7 @@ window_fill top_up_window(match_finder& finder, uint32_t scan_pos, uint32_t ahea
     for (uint32_t p = 0; p < half_window; ++p) finder.chain_slots[p] = rebase_lanes(finder.chain_slots[p], positions);
     rebase_positions(finder.chain_heads, hash_size);
     slide_keyed_chains(finder.keyed);
+    finder.inserted_end = finder.inserted_end > half_window ? finder.inserted_end - half_window : 0;
     room += half_window;
   }
   if (finder.input_ended) return fill;

@@ -7,6 +7,7 @@
 #include "common/stream_io.h"
 #include "engine/format.h"
 #include "engine/keyed_chains.h"
+#include "engine/keyed_index.h"
 #include "engine/match_bytes.h"
 
 namespace pelk {
@@ -67,6 +68,11 @@ struct match_finder {
   // issued before the lane is checked.
   uint64_t chain_slots[half_window];
 
+  // Every position below this one is inserted, and indexed while the
+  // keyed chains are on: the lazy parse inserts a few positions ahead of
+  // its scan position.
+  uint32_t inserted_end;
+
   // The lazy parse's faster index of the same chains (keyed_search.cpp).
   keyed_chains keyed;
 };
@@ -116,6 +122,31 @@ inline uint32_t insert_in_layout(match_finder& finder, uint32_t p) {
   return head_pos;
 }
 
+// Inserts every position from inserted_end up to `end` (excluded), in
+// order, and while the keyed chains are on puts each on them as well: the
+// lazy parse's way in, a few positions ahead of its scan position.
+inline void insert_up_to(match_finder& finder, uint32_t end) {
+  uint32_t p = finder.inserted_end;
+  if (p >= end) return;
+  if (finder.keyed.active) {
+    for (; p < end; ++p) {
+      const uint32_t predecessor = insert_in_layout<true>(finder, p);
+      index_keyed_position(finder.keyed, finder.chain_slots, finder.window, p, predecessor);
+    }
+  } else {
+    for (; p < end; ++p) insert_in_layout<false>(finder, p);
+  }
+  finder.inserted_end = end;
+}
+
+// The first candidate for a search at p, which is inserted: the head of
+// its chain before it (0: none).
+inline uint32_t first_candidate(const match_finder& finder, uint32_t p) {
+  return finder.keyed.active ? finder.keyed.chain_links[ring_slot(p)] : finder.chain_slots[ring_slot(p)] & 0xFFFF;
+}
+
+// One position at a time, as they are passed, for the greedy parse, which
+// leaves the positions inside long matches out.
 inline uint32_t insert_position(match_finder& finder, uint32_t p) {
   return finder.keyed.active ? insert_in_layout<true>(finder, p) : insert_in_layout<false>(finder, p);
 }
@@ -128,13 +159,6 @@ inline void insert_positions(match_finder& finder, uint32_t first, uint32_t end)
   } else {
     for (uint32_t p = first; p < end; ++p) insert_in_layout<false>(finder, p);
   }
-}
-
-// Fetches the chain head of position p, the one after the position last
-// inserted: the next to be inserted, unless a match is taken first. The
-// parse waits for the head before it can search at p.
-inline void prefetch_chain_head(const match_finder& finder, uint32_t p) {
-  prefetch(&finder.chain_heads[hash_take(finder.rolling_hash, finder.window[p + 2])]);
 }
 
 // Starts the rolling hash over at p, covering the bytes at p and p + 1.
@@ -168,7 +192,7 @@ uint32_t walk_and_count(const match_finder& finder, uint32_t scan_pos, uint32_t 
 // what is due every so many searches: a walk that counts its candidates,
 // so that the choice between the searches sees what the walk costs, and
 // the choice itself, once a stretch of input is through.
-uint32_t keyed_search(match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
+uint32_t keyed_search(const match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
                       uint32_t& match_pos);
 uint32_t sampled_search(match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
                         uint32_t& match_pos);

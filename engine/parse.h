@@ -87,6 +87,17 @@ struct lazy_state {
   friend bool operator==(const lazy_state&, const lazy_state&) = default;
 };
 
+// How many positions past the scan position the lazy parse keeps
+// inserted. Inserting a position, and putting it on the keyed chains,
+// updates heads at random places in tables larger than the nearest cache,
+// and a search used to wait for its own position's. Done a few positions
+// ahead, those loads overlap the searches before, which never read
+// positions past their own. Far fewer than min_lookahead: the bytes of
+// every key are read already while input lasts, and a slot taken over by
+// a position inserted ahead belonged to one out of every search's reach.
+inline constexpr uint32_t run_ahead = 8;
+static_assert(run_ahead + longest_key <= min_lookahead);
+
 // A parse from a fresh state at the window position `at` describes: the
 // sequential compressor starts one at position 0, a parallel job at the
 // start of its segment.
@@ -100,8 +111,9 @@ void deflate_lazy(match_finder& finder, parse_position at, Sink& sink) {
     const uint32_t scan_pos = at.scan_pos;
     const uint32_t distance = found_len >= min_match ? scan_pos - at.match_pos : 0;
     if (!sink.at_top(lazy_state{scan_pos, literal_pending, found_len, distance})) return;
-    const uint32_t head_pos = insert_position(finder, scan_pos);
-    prefetch_chain_head(finder, scan_pos + 1);
+    // Up to run_ahead positions past scan_pos, none past the input's end.
+    insert_up_to(finder, scan_pos + 1 + (at.ahead - 1 < run_ahead ? at.ahead - 1 : run_ahead));
+    const uint32_t head_pos = first_candidate(finder, scan_pos);
     const uint32_t prev_len = found_len;
     const uint32_t prev_match_pos = at.match_pos;
     found_len = min_match - 1;
@@ -116,10 +128,8 @@ void deflate_lazy(match_finder& finder, parse_position at, Sink& sink) {
       // The held match, starting at scan_pos - 1, is no worse: take it.
       const bool end = sink.record(scan_pos - 1 - prev_match_pos, prev_len - min_match, at.block_length());
       at.ahead -= prev_len - 1;
-      // Its first two positions are indexed already.
-      const uint32_t match_end = scan_pos + prev_len - 1;
-      insert_positions(finder, scan_pos + 1, match_end);
-      at.scan_pos = match_end;
+      // The positions inside it are inserted on the way to the next search.
+      at.scan_pos = scan_pos + prev_len - 1;
       literal_pending = false;
       found_len = min_match - 1;
       if (end) at.end_block(finder, sink);

@@ -275,7 +275,7 @@ void run_segment_job(segment_job& job, match_finder& finder, parallel_jobs& jobs
   // parse put them there; window position 0 is never a candidate in
   // either.
   prime_hash(finder, 0);
-  insert_positions(finder, 0, scan_pos);
+  insert_up_to(finder, scan_pos);
   // The warm-up makes no searches, so the choice's first stretch starts
   // with the segment.
   start_search_choice(finder.keyed, scan_pos);
