@@ -124,8 +124,10 @@ inline uint32_t insert_in_layout(match_finder& finder, uint32_t p) {
 
 // Inserts every position from inserted_end up to `end` (excluded), in
 // order, and while the keyed chains are on puts each on them as well: the
-// lazy parse's way in, a few positions ahead of its scan position.
-inline void insert_up_to(match_finder& finder, uint32_t end) {
+// lazy parse's way in, a few positions ahead of its scan position. Always
+// inline: the parse calls it once per pass, and a parallel job's parse,
+// the larger one, was otherwise left making a call of it every time.
+[[gnu::always_inline]] inline void insert_up_to(match_finder& finder, uint32_t end) {
   uint32_t p = finder.inserted_end;
   if (p >= end) return;
   if (finder.keyed.active) {
