@@ -265,18 +265,20 @@ namespace {
 // low 15 bits exactly when its top bit is set. With t the top bits,
 // t - (t >> 15) turns each set top bit into 0x7FFF within its own lane; no
 // borrow crosses lanes, and the loop vectorizes. Other lanes stay.
-uint64_t rebase_lanes(uint64_t lanes, uint64_t positions) {
+inline uint64_t rebase_lanes(uint64_t lanes, uint64_t positions) {
   constexpr uint64_t top_bits = 0x8000800080008000;
   const uint64_t tops = lanes & positions & top_bits;
   return (lanes & (tops - (tops >> 15))) | (lanes & ~positions);
 }
 
-}  // namespace
+inline void rebase_slots_plainly(uint64_t* slots, uint32_t count, uint64_t positions) {
+  for (uint32_t p = 0; p < count; ++p) slots[p] = rebase_lanes(slots[p], positions);
+}
 
-void rebase_positions(uint16_t* positions, uint32_t count) {
-  // The same rule one lane at a time, in groups of 16 so that the compiler
-  // vectorizes them without a remainder: the top bit, spread over the
-  // lane, keeps the low 15 bits or none.
+// The same rule one lane at a time, in groups of 16 so that the compiler
+// vectorizes them without a remainder: the top bit, spread over the lane,
+// keeps the low 15 bits or none.
+inline void rebase_positions_plainly(uint16_t* positions, uint32_t count) {
   for (uint32_t group = 0; group < count / 16; ++group) {
     uint16_t* const lanes = positions + 16 * group;
     for (uint32_t i = 0; i < 16; ++i) {
@@ -284,6 +286,40 @@ void rebase_positions(uint16_t* positions, uint32_t count) {
       lanes[i] = static_cast<uint16_t>(p & static_cast<uint16_t>(0 - (p >> 15)) & 0x7FFF);
     }
   }
+}
+
+// A slide rebases up to some 300,000 lanes, which SSE2, all that every x86-64
+// has, takes eight at a time; where the processor has AVX2 the same loops
+// take sixteen.
+#if defined(__x86_64__) && defined(__GNUC__)
+#define PELK_X86_AVX2 1
+[[gnu::target("avx2")]] void rebase_slots_avx2(uint64_t* slots, uint32_t count, uint64_t positions) {
+  rebase_slots_plainly(slots, count, positions);
+}
+[[gnu::target("avx2")]] void rebase_positions_avx2(uint16_t* positions, uint32_t count) {
+  rebase_positions_plainly(positions, count);
+}
+bool has_avx2() {
+  static const bool present = __builtin_cpu_supports("avx2");
+  return present;
+}
+#endif
+
+// Rebases the lanes of `count` slots that hold positions (see rebase_lanes).
+void rebase_slots(uint64_t* slots, uint32_t count, uint64_t positions) {
+#if PELK_X86_AVX2
+  if (has_avx2()) return rebase_slots_avx2(slots, count, positions);
+#endif
+  rebase_slots_plainly(slots, count, positions);
+}
+
+}  // namespace
+
+void rebase_positions(uint16_t* positions, uint32_t count) {
+#if PELK_X86_AVX2
+  if (has_avx2()) return rebase_positions_avx2(positions, count);
+#endif
+  rebase_positions_plainly(positions, count);
 }
 
 window_fill top_up_window(match_finder& finder, uint32_t scan_pos, uint32_t ahead) {
@@ -297,7 +333,7 @@ window_fill top_up_window(match_finder& finder, uint32_t scan_pos, uint32_t ahea
     // Every lane of the walked layout is a position; the keyed layout's
     // rank is not.
     const uint64_t positions = finder.keyed.active ? ~(uint64_t{0xFFFF} << (16 * rank_lane)) : ~uint64_t{0};
-    for (uint32_t p = 0; p < half_window; ++p) finder.chain_slots[p] = rebase_lanes(finder.chain_slots[p], positions);
+    rebase_slots(finder.chain_slots, half_window, positions);
     rebase_positions(finder.chain_heads, hash_size);
     slide_keyed_chains(finder.keyed);
     finder.inserted_end = finder.inserted_end > half_window ? finder.inserted_end - half_window : 0;
