@@ -176,8 +176,8 @@ inline void prime_hash(match_finder& finder, uint32_t p) {
 // walk_hash_chain examines the candidates one by one along the chain; any
 // parse may use it. find_best_match returns the same, from fewer of them
 // where the keyed chains are on, but only for a parse that inserts every
-// position, in order, into the chains (the lazy one): it indexes them again
-// on chains of its own.
+// position, in order, through insert_up_to (the lazy one), which also puts
+// them on the keyed chains.
 uint32_t walk_hash_chain(const match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
                          uint32_t& match_pos);
 // The same walk one link at a time, following the next position on the
