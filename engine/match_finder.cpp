@@ -179,10 +179,8 @@ uint32_t walk(const match_finder& finder, uint32_t scan_pos, uint32_t head_pos, 
   if constexpr (one_link) {
     // One link at a time, each entry above the floor (0, none, lies at or
     // below every floor).
-    const uint16_t* const links = finder.keyed.chain_links;
-    const bool keyed_layout = finder.keyed.active;
     for (uint32_t candidate = head_pos; allowed != 0;) {
-      candidate = keyed_layout ? links[ring_slot(candidate)] : chain_slots[ring_slot(candidate)] & 0xFFFF;
+      candidate = chain_link(finder, candidate);
       if (candidate <= search_floor) break;
       --allowed;
       if (examine(candidate)) break;

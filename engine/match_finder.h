@@ -141,26 +141,22 @@ inline uint32_t insert_in_layout(match_finder& finder, uint32_t p) {
   finder.inserted_end = end;
 }
 
-// The first candidate for a search at p, which is inserted: the head of
-// its chain before it (0: none).
-inline uint32_t first_candidate(const match_finder& finder, uint32_t p) {
+// The next position on p's chain (0: none), an inserted position's, in
+// whichever layout the slots are: for a search at p, its first candidate.
+inline uint32_t chain_link(const match_finder& finder, uint32_t p) {
   return finder.keyed.active ? finder.keyed.chain_links[ring_slot(p)] : finder.chain_slots[ring_slot(p)] & 0xFFFF;
 }
 
 // One position at a time, as they are passed, for the greedy parse, which
-// leaves the positions inside long matches out.
-inline uint32_t insert_position(match_finder& finder, uint32_t p) {
-  return finder.keyed.active ? insert_in_layout<true>(finder, p) : insert_in_layout<false>(finder, p);
-}
+// leaves the positions inside long matches out. It never searches the keyed
+// way, so its slots stay in the walked layout.
+inline uint32_t insert_position(match_finder& finder, uint32_t p) { return insert_in_layout<false>(finder, p); }
 
-// Inserts the positions from `first` up to `end` (excluded), in order: the
-// positions inside a match, which no search is made at.
+// Inserts the positions from `first` up to `end` (excluded), in order, for
+// the greedy parse: the positions inside a match, which no search is made
+// at.
 inline void insert_positions(match_finder& finder, uint32_t first, uint32_t end) {
-  if (finder.keyed.active) {
-    for (uint32_t p = first; p < end; ++p) insert_in_layout<true>(finder, p);
-  } else {
-    for (uint32_t p = first; p < end; ++p) insert_in_layout<false>(finder, p);
-  }
+  for (uint32_t p = first; p < end; ++p) insert_in_layout<false>(finder, p);
 }
 
 // Starts the rolling hash over at p, covering the bytes at p and p + 1.

@@ -113,7 +113,7 @@ void deflate_lazy(match_finder& finder, parse_position at, Sink& sink) {
     if (!sink.at_top(lazy_state{scan_pos, literal_pending, found_len, distance})) return;
     // Up to run_ahead positions past scan_pos, none past the input's end.
     insert_up_to(finder, scan_pos + 1 + (at.ahead - 1 < run_ahead ? at.ahead - 1 : run_ahead));
-    const uint32_t head_pos = first_candidate(finder, scan_pos);
+    const uint32_t head_pos = chain_link(finder, scan_pos);
     const uint32_t prev_len = found_len;
     const uint32_t prev_match_pos = at.match_pos;
     found_len = min_match - 1;
