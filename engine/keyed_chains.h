@@ -4,7 +4,7 @@
 // the keyed links and the positions' ranks share their chain slots
 // (match_finder.h).
 // How the search uses them, and why it still finds what the plain walk
-// finds, is told in keyed_search.cpp.
+// finds, is told in keyed_search.h.
 #pragma once
 
 #include <cstdint>
@@ -67,7 +67,7 @@ struct keyed_chains {
   // Per key: the nearest indexed position with that key's hash, 0 for
   // none. Each position's next one on the key's chain is in its chain slot
   // (match_finder.h): lane keyed_link_lane + key of the keyed layout, whose
-  // lane rank_lane holds its rank (keyed_search.cpp). Each row is longer
+  // lane rank_lane holds its rank (keyed_search.h). Each row is longer
   // than it needs by a stagger, so that the rows' slots for one hash lie at
   // different offsets within 4 KiB, where a processor would otherwise take a
   // load from one for a load of what it just stored to another.

@@ -1,77 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The lazy parse's search: the result of the plain chain walk
-// (walk_hash_chain), found from the few candidates that can change it.
-//
-// What the walk computes. For a search at s with the held length P, the
-// budget N (chain_limit, a quarter once P >= good_enough) and the floor
-// F = s - max_distance (or 0), the walk examines the first N entries of s's
-// three-byte hash chain, each after the first lying above F (the caller
-// checked the first, which may lie at F). It returns the first examined
-// entry whose length reaches stop_length; else the first examined one of
-// greatest length, if that beats P; else P. Only a record, a candidate
-// longer than every one before it (and than P), ever changes what the walk
-// holds. So any search that visits every record, in the walk's order, and
-// can tell which of the candidates it visits the walk would have examined,
-// returns the same.
-//
-// Ranks tell the walk's order without walking it. The lazy parse inserts
-// every position, in order, into the chains, and a chain holds exactly the
-// positions of its hash bucket, nearest first, down to the first that left
-// the window. While the keyed chains are on, each position takes, when it
-// is indexed (in order, as it was inserted), the rank one above its bucket's
-// nearest position's (its predecessor's, counting on and wrapping); so
-// along a bucket ranks count positions, and a position c of s's bucket is
-// entry d = rank(s) - rank(c) of s's chain: the walk examined c exactly
-// when 1 <= d <= N and (c > F or d == 1). Fewer than 32768 positions lie
-// between s and any c at or above F, so 16-bit ranks give d exactly.
-// Where a bucket's oldest position in reach has its predecessor out of
-// reach (or never indexed: indexing starts at a floor), its rank counts on
-// from whatever that slot holds, and only differences within reach are
-// read. Along the chain positions fall and entries rise, so the first
-// entry of the bucket past N ends every walk below.
-//
-// Chains keyed by longer prefixes find the records. A record after a best
-// of B agrees with s in its first B + 1 bytes, so it lies on s's chain of
-// every key of k <= B + 1 bytes: the chain of all earlier positions whose
-// first k bytes hash alike. The search walks the longest such chain, nearest
-// first like the walk. What it passes over differs from s within k bytes,
-// can be at most B long, and is no record. What it finds on it may still be
-// a collision, a position whose hash agrees but whose bytes do not: one
-// whose first three bytes differ from s's is in another bucket, its rank
-// means nothing, and it is no record either; one whose three agree is in
-// s's bucket, and its rank says whether the walk examined it. Below a best
-// of key_lengths[0] - 1 no key applies and the search walks s's own chain,
-// counting entries as the walk does.
-//
-// Switching chains after a record at c with the new best B, for the longest
-// key k <= B + 1: when k <= B, c itself agrees with s in k bytes and lies on
-// s's k-chain, which goes on from c; when k = B + 1, the search starts at
-// the k-chain's nearest entry after s and passes over what lies at or above
-// c: those nearer positions were visited already with a smaller best,
-// which they did not beat (they are on every shorter chain too).
-//
-// Indexing. A position goes on its keyed chains as it is inserted, and the
-// lazy parse inserts a few positions ahead of its scan position (parse.h),
-// never more: a position's keys are its first k bytes, which must be read
-// and final when it is indexed. So a position inside a long match is
-// indexed only once the parse has reached the match's end, when the bytes
-// up to its k-th lie inside the look-ahead while input lasts, and are
-// fixed once it has ended. A search at s reads only s's own slot, whose
-// links were the chains' heads when s was indexed, and positions below s:
-// what has been indexed past s changes nothing it finds. A position's rank
-// is written with its keyed links, from its predecessor's, which is always
-// indexed first.
-//
-// Where it all lives. A position's rank and its three keyed links share
-// its 64-bit chain slot (match_finder.h), whose four successors the plain
-// walk needs only while the keyed chains are off: so a step along a keyed
-// chain loads one slot, which says where the chain goes next and whether
-// the walk would have examined the candidate, and one word of the window.
-// Its three-byte link, which a keyed step never reads, moves to
-// chain_links. Turning the chains on or off moves every position in reach
-// from one layout to the other. A slide lowers the positions that heads,
-// slots and links hold, as it does the plain chains' (position 0 is none
-// in both), and leaves ranks alone: only their differences are read.
+// Turning the keyed chains on and off, and the choice between the two
+// searches; the keyed search itself is in keyed_search.h.
 //
 // Where the plain walk is cheaper. Indexing costs every position three
 // random updates of the keyed heads, and every step along a keyed chain
@@ -85,28 +14,14 @@
 // search can reach, so from then on they hold every position a search can
 // reach. The choice changes the speed and nothing else.
 //
-// A parallel job's finder starts as a fresh one: its chains, when on, are
-// indexed from its own window, and a rank difference reads only positions
-// its warm-up inserted.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "engine/match_bytes.h"
-#include "engine/match_finder.h"
+#include "engine/keyed_search.h"
 
 namespace pelk {
 namespace {
-
-// The key to walk while the best so far is `best`: the longest of at most
-// best + 1 bytes, or -1 while none is that short.
-inline int key_for(uint32_t best) {
-  int key = -1;
-  for (uint32_t i = 0; i < key_count; ++i) {
-    if (key_lengths[i] <= best + 1) key = static_cast<int>(i);
-  }
-  return key;
-}
 
 // Turns the keyed chains on for searches from scan_pos on: every position
 // inserted so far that such a search can reach goes over to the keyed
@@ -134,119 +49,7 @@ void stop_keyed_chains(match_finder& finder, uint32_t scan_pos) {
   finder.keyed.active = false;
 }
 
-// The nearest entry below `limit` on the chain of key `key` after the
-// scan position, whose slot is scan_slot: where a search goes on after
-// switching to a key one byte longer than its best (see the opening
-// essay).
-uint32_t nearest_below(const match_finder& finder, int key, uint64_t scan_slot, uint32_t limit) {
-  uint32_t candidate = keyed_link(scan_slot, key);
-  while (candidate >= limit) candidate = keyed_link(finder.chain_slots[ring_slot(candidate)], key);
-  return candidate;
-}
-
 }  // namespace
-
-uint32_t keyed_search(const match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
-                      uint32_t& match_pos) {
-  const keyed_chains& keyed = finder.keyed;
-  const uint8_t* const window = finder.window;
-  const uint32_t stop_length = finder.params.stop_length;
-  const uint32_t budget = search_budget(finder.params, prev_len);
-  const uint32_t search_floor = search_floor_of(scan_pos);
-
-  const uint8_t* const scan = window + scan_pos;
-  const uint64_t scan_head = load_word(scan);
-  // scan_pos's slot, written when it was indexed: its rank (the walk's
-  // entry d is the position of s's bucket of rank scan_rank - d) and the
-  // first candidate on each keyed chain.
-  const uint64_t scan_slot = finder.chain_slots[ring_slot(scan_pos)];
-  const uint16_t scan_rank = static_cast<uint16_t>(slot_lane(scan_slot, rank_lane));
-  uint32_t best = prev_len;
-  uint32_t best_pos = 0;
-
-  // The walk's quick test (match_bytes.h): bytes 0..best, all of which a
-  // record has.
-  quick_test test;
-  test.aim_at(scan, best);
-
-  int key = key_for(best);
-  uint32_t candidate;  // the next one to visit on the key's chain
-  // Where the key's link lies in a slot, kept apart: the key changes
-  // rarely, and every step along its chain takes the link.
-  uint32_t link_shift;
-  // Position 0 is none, so the lowest candidate is 1 even where the floor
-  // is 0.
-  const uint32_t lowest = search_floor > 0 ? search_floor : 1;
-
-  if (key < 0) {
-    // No key yet: s's own chain, entry by entry, as the walk takes it,
-    // until a record makes a key apply.
-    candidate = head_pos;
-    for (uint32_t left = budget;;) {
-      const uint8_t* const c = window + candidate;
-      if (((load_word(c) ^ scan_head) & test.wanted) == 0) {
-        const uint32_t length = count_match(c, scan);
-        if (length > best) {
-          best = length;
-          best_pos = candidate;
-          if (length >= stop_length) goto done;
-          test.aim_at(scan, best);
-          key = key_for(best);
-          if (key >= 0) break;
-        }
-      }
-      if (--left == 0) goto done;
-      candidate = keyed.chain_links[ring_slot(candidate)];
-      if (candidate <= search_floor) goto done;
-    }
-    // best_pos agrees with s in best bytes: see the opening essay.
-    if (key_lengths[key] <= best) {
-      candidate = keyed_link(finder.chain_slots[ring_slot(best_pos)], key);
-    } else {
-      candidate = nearest_below(finder, key, scan_slot, best_pos);
-    }
-  } else {
-    candidate = keyed_link(scan_slot, key);
-  }
-  link_shift = link_shift_of(key);
-
-  // Along a keyed chain. Entries below the floor are out of every walk's
-  // reach; the one at the floor only as the walk's first.
-  while (candidate >= lowest) {
-    const uint8_t* const c = window + candidate;
-    const uint64_t slot = finder.chain_slots[ring_slot(candidate)];
-    const uint64_t head_differ = load_word(c) ^ scan_head;
-    uint64_t differ = head_differ;
-    if (test.tail_offset != 0) differ |= load_word(c + test.tail_offset) ^ test.tail;
-    if ((head_differ & 0xFFFFFF) == 0) {
-      // In s's bucket: its entry on the walk's chain.
-      const uint32_t entry = static_cast<uint16_t>(scan_rank - slot_lane(slot, rank_lane));
-      if (entry > budget || (candidate == search_floor && entry != 1)) break;
-      if ((differ & test.wanted) == 0) {
-        const uint32_t length = count_match(c, scan);
-        if (length > best) {
-          best = length;
-          best_pos = candidate;
-          if (length >= stop_length) break;
-          test.aim_at(scan, best);
-          const int longer = key_for(best);
-          if (longer != key) {
-            key = longer;
-            link_shift = link_shift_of(key);
-            if (key_lengths[key] > best) {
-              candidate = nearest_below(finder, key, scan_slot, best_pos);
-              continue;
-            }
-          }
-        }
-      }
-    }
-    candidate = (slot >> link_shift) & 0xFFFF;
-  }
-done:
-  if (best_pos != 0) match_pos = best_pos;
-  return best;
-}
 
 namespace {
 

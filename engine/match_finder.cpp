@@ -16,7 +16,7 @@
 //
 // Two searches. walk_hash_chain examines every candidate of the budget in
 // turn; any parse may use it. The lazy parse, which inserts every position
-// in order, uses find_best_match (keyed_search.cpp), which visits only the
+// in order, uses find_best_match (keyed_search.h), which visits only the
 // candidates that can change the result: those that beat the best so far.
 // A candidate that beats a best of B agrees with s in B + 1 bytes, so it
 // lies on s's chain keyed by any prefix length k <= B + 1 (keyed_chains.h,
@@ -227,26 +227,6 @@ uint32_t walk_hash_chain(const match_finder& finder, uint32_t scan_pos, uint32_t
   uint32_t unused;
   if (finder.keyed.active) return walk<false, true>(finder, scan_pos, head_pos, prev_len, match_pos, unused);
   return walk<false, false>(finder, scan_pos, head_pos, prev_len, match_pos, unused);
-}
-
-uint32_t find_best_match(match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
-                         uint32_t& match_pos) {
-#ifndef PELK_CHECK_SEARCH
-  keyed_chains& keyed = finder.keyed;
-  if (!keyed.active && scan_pos < keyed.next_choice) {
-    // With the keyed chains off every walk counts its candidates for the
-    // next choice, into the running sum: a jump to the walk, as the parse
-    // would make to it alone.
-    return walk<true, false>(finder, scan_pos, head_pos, prev_len, match_pos, keyed.walked_candidates);
-  }
-  if (keyed.active && --keyed.searches_to_sample != 0) {
-    return keyed_search(finder, scan_pos, head_pos, prev_len, match_pos);
-  }
-#endif
-  // The counted walk among the keyed searches, and the first search past a
-  // stretch, which makes the choice; a build that checks the searches takes
-  // every search here.
-  return sampled_search(finder, scan_pos, head_pos, prev_len, match_pos);
 }
 
 uint32_t walk_and_count(const match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,

@@ -73,7 +73,7 @@ struct match_finder {
   // its scan position.
   uint32_t inserted_end;
 
-  // The lazy parse's faster index of the same chains (keyed_search.cpp).
+  // The lazy parse's faster index of the same chains (keyed_search.h).
   keyed_chains keyed;
 };
 
@@ -186,20 +186,12 @@ uint32_t walk_chain_links(const match_finder& finder, uint32_t scan_pos, uint32_
 uint32_t walk_and_count(const match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
                         uint32_t& match_pos, uint32_t& walked_candidates);
 
-// The parts of find_best_match (keyed_search.cpp): the keyed search, and
-// what is due every so many searches: a walk that counts its candidates,
-// so that the choice between the searches sees what the walk costs, and
-// the choice itself, once a stretch of input is through.
-uint32_t keyed_search(const match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
-                      uint32_t& match_pos);
+// The parts of find_best_match (keyed_search.h) that are not inline in the
+// parse: what is due every so many searches, a walk that counts its
+// candidates, so that the choice between the searches sees what the walk
+// costs, and the choice itself, once a stretch of input is through.
 uint32_t sampled_search(match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
                         uint32_t& match_pos);
-
-// Defined beside the walk, which it takes inline where the keyed chains
-// are off: the parse then calls one function per search, as it would the
-// walk alone.
-uint32_t find_best_match(match_finder& finder, uint32_t scan_pos, uint32_t head_pos, uint32_t prev_len,
-                         uint32_t& match_pos);
 
 // After a slide every stored position drops by half_window; one that falls
 // below the window becomes 0, none. count must be a multiple of 16.

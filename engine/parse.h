@@ -33,6 +33,7 @@
 
 #include <cstdint>
 
+#include "engine/keyed_search.h"
 #include "engine/match_finder.h"
 
 namespace pelk {
