@@ -142,9 +142,11 @@ inline uint32_t nearest_below(const match_finder& finder, int key, uint64_t scan
   // Where the key's link lies in a slot, kept apart: the key changes
   // rarely, and every step along its chain takes the link.
   uint32_t link_shift;
-  // Position 0 is none, so the lowest candidate is 1 even where the floor
-  // is 0.
-  const uint32_t lowest = search_floor > 0 ? search_floor : 1;
+  // The lowest candidate a keyed chain may still yield. The walk examines
+  // nothing at or below the floor but its first entry, the head: so the
+  // floor itself stays in only when the head lies at it (and then only the
+  // head can be there). Position 0 is none, and the head never is.
+  const uint32_t lowest = head_pos == search_floor ? search_floor : search_floor + 1;
 
   if (key < 0) {
     // No key yet: s's own chain, entry by entry, as the walk takes it,
@@ -178,18 +180,18 @@ inline uint32_t nearest_below(const match_finder& finder, int key, uint64_t scan
   }
   link_shift = link_shift_of(key);
 
-  // Along a keyed chain. Entries below the floor are out of every walk's
-  // reach; the one at the floor only as the walk's first.
+  // Along a keyed chain, down to the lowest candidate in the walk's reach.
   while (candidate >= lowest) {
     const uint8_t* const c = window + candidate;
     const uint64_t slot = finder.chain_slots[ring_slot(candidate)];
     const uint64_t head_differ = load_word(c) ^ scan_head;
-    uint64_t differ = head_differ;
-    if (test.tail_offset != 0) differ |= load_word(c + test.tail_offset) ^ test.tail;
+    // While the best is under eight the tail is the first word again: a
+    // load of the line just read, in place of a test and a branch.
+    const uint64_t differ = head_differ | (load_word(c + test.tail_offset) ^ test.tail);
     if ((head_differ & 0xFFFFFF) == 0) {
       // In s's bucket: its entry on the walk's chain.
       const uint32_t entry = static_cast<uint16_t>(scan_rank - slot_lane(slot, rank_lane));
-      if (entry > budget || (candidate == search_floor && entry != 1)) break;
+      if (entry > budget) break;
       if ((differ & test.wanted) == 0) {
         const uint32_t length = count_match(c, scan);
         if (length > best) {
