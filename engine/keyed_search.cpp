@@ -13,7 +13,6 @@
 // every position inserted so far anew from the farthest one the next
 // search can reach, so from then on they hold every position a search can
 // reach. The choice changes the speed and nothing else.
-//
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

@@ -77,6 +77,10 @@
 // indexed from its own window, and a rank difference reads only positions
 // its warm-up inserted.
 //
+// The keyed chains are kept only over the stretches of input where they
+// save more than they cost; keyed_search.cpp makes that choice and moves
+// the slots from one layout to the other.
+//
 // The search is inline in the parse. On text it takes about three steps
 // along a keyed chain, so a call's entry and exit, with the registers they
 // save and restore, cost about a sixth of its instructions.
