@@ -117,7 +117,8 @@ inline uint32_t nearest_below(const match_finder& finder, int key, uint64_t scan
 
 }  // namespace keyed_detail
 
-// The keyed search proper, for a parse whose keyed chains are on.
+// The keyed search proper: what walk_hash_chain returns (match_finder.h),
+// for a parse whose keyed chains are on.
 [[gnu::always_inline]] inline uint32_t keyed_search(const match_finder& finder, uint32_t scan_pos, uint32_t head_pos,
                                                    uint32_t prev_len, uint32_t& match_pos) {
   const keyed_chains& keyed = finder.keyed;
