@@ -24,14 +24,14 @@ inline uint64_t keys_product(uint64_t word) { return (word << (64 - 8 * longest_
 
 template <uint32_t key>
 inline uint32_t key_hash(uint64_t product) {
-  return static_cast<uint32_t>((product << (8 * (longest_key - key_lengths[key]))) >> (64 - key_hash_bits));
+  return static_cast<uint32_t>((product << (8 * (longest_key - key_lengths[key]))) >> (64 - key_hash_bits[key]));
 }
 
 // Makes p, whose keys' product is `product`, the head of its chain of key
 // `key`, and returns the old head in the lane of p's slot that keeps it.
 template <uint32_t key>
 inline uint64_t push_keyed_head(keyed_chains& keyed, uint64_t product, uint32_t p) {
-  uint16_t& head = keyed.heads[key][key_hash<key>(product)];
+  uint16_t& head = keyed.heads[key_row_start(key) + key_hash<key>(product)];
   const uint64_t link = uint64_t{head} << link_shift_of(key);
   head = static_cast<uint16_t>(p);
   return link;

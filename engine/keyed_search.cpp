@@ -159,7 +159,7 @@ void slide_keyed_chains(keyed_chains& keyed) {
   keyed.stretch_start = keyed.stretch_start > half_window ? keyed.stretch_start - half_window : 0;
   keyed.next_choice = keyed.next_choice > half_window ? keyed.next_choice - half_window : 0;
   if (!keyed.active) return;
-  for (uint32_t i = 0; i < key_count; ++i) rebase_positions(keyed.heads[i], key_hash_size);
+  for (uint32_t i = 0; i < key_count; ++i) rebase_positions(keyed.heads + key_row_start(i), key_hash_size(i));
   rebase_positions(keyed.chain_links, half_window);
 }
 

@@ -24,7 +24,7 @@ struct free_deleter {
 
 // A compressor that has never run is all zeros; calloc hands out zeroed
 // pages without touching them, where value-initialisation would write all
-// of its 760 KiB.
+// of its 890 KiB.
 std::unique_ptr<deflate_compressor, free_deleter> new_compressor() {
   return std::unique_ptr<deflate_compressor, free_deleter>(
       static_cast<deflate_compressor*>(std::calloc(1, sizeof(deflate_compressor))));
