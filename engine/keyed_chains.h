@@ -85,6 +85,7 @@ struct keyed_chains {
   // lane rank_lane holds its rank (keyed_search.h). A row per key, from
   // key_row_start(key).
   uint16_t heads[key_row_start(key_count)];
+  static_assert(key_row_start(key_count) % 16 == 0, "the heads rebase as one array");
 
   // Per position, by ring slot: the next position on its three-byte chain,
   // which the walked layout keeps in its slot's lowest lane. With the keyed

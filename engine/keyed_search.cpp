@@ -48,9 +48,6 @@ void stop_keyed_chains(match_finder& finder, uint32_t scan_pos) {
   finder.keyed.active = false;
 }
 
-}  // namespace
-
-namespace {
 
 // How the choice between the searches is made; see the opening essay.
 // While the keyed chains are off every walk counts its candidates, and the
@@ -126,9 +123,6 @@ void choose_search(match_finder& finder, uint32_t scan_pos) {
   keyed.walked_candidates = 0;
 }
 
-}  // namespace
-
-namespace {
 
 #ifdef PELK_CHECK_SEARCH
 // Stops the process at the first search whose two answers differ.
@@ -159,7 +153,8 @@ void slide_keyed_chains(keyed_chains& keyed) {
   keyed.stretch_start = keyed.stretch_start > half_window ? keyed.stretch_start - half_window : 0;
   keyed.next_choice = keyed.next_choice > half_window ? keyed.next_choice - half_window : 0;
   if (!keyed.active) return;
-  for (uint32_t i = 0; i < key_count; ++i) rebase_positions(keyed.heads + key_row_start(i), key_hash_size(i));
+  // The rows' staggers between them hold 0, which stays 0.
+  rebase_positions(keyed.heads, sizeof keyed.heads / sizeof keyed.heads[0]);
   rebase_positions(keyed.chain_links, half_window);
 }
 
