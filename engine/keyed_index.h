@@ -46,6 +46,12 @@ inline uint64_t push_keyed_head(keyed_chains& keyed, uint64_t product, uint32_t 
 // it, or lies out of reach, where its rank is never compared. p's first
 // longest_key bytes must be final: in the look-ahead, or past the end of
 // an input that has ended.
+//
+// The predecessor's rank is read from its slot, which a recent insertion
+// wrote and which is nearly always still in the second-level cache (on
+// dickens 6% of these reads miss it). A count kept per bucket instead, in
+// a table of its own, ran dickens in 1.06 of the time; kept beside the
+// three-byte heads, which then take twice the room, it ran no faster.
 inline void index_keyed_position(keyed_chains& keyed, uint64_t* chain_slots, const uint8_t* window, uint32_t p,
                                  uint32_t predecessor) {
   const uint64_t product = keys_product(load_word(window + p));
