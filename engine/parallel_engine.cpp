@@ -49,11 +49,11 @@ class stream_writer {
     // one: skipped.
     for (; i < first && i < chunk.entries; ++i) at += chunk.is_match(i) ? 3 : 1;
     for (; i < chunk.entries; ++i) {
+      if (block_due_) end_block(false);
       if (!chunk.is_match(i)) {
-        const bool end = record_symbol(block_, 0, bytes[at], covered());
+        block_due_ = record_symbol(block_, 0, bytes[at], covered());
         position_ += 1;
         at += 1;
-        if (end) end_block(false);
         continue;
       }
       const uint32_t length_minus_3 = bytes[at];
@@ -69,7 +69,10 @@ class stream_writer {
     }
   }
 
+  // Ends the current block: the last one once the input is through, when
+  // it also takes a block the last literal would have ended.
   void end_block(bool last) {
+    block_due_ = false;
     const uint64_t length = position_ - block_start_;
     const uint8_t* input = nullptr;
     // Storable only while its first byte is in the window, and as one
@@ -96,6 +99,14 @@ class stream_writer {
   uint64_t position_ = 0;     // where the next symbol starts
   uint64_t block_start_ = 0;  // where the current block starts
   uint64_t base_ = 0;         // the sequential window's base
+  // A literal whose record ended the block ends it only once another entry
+  // follows. The sequential parse records its last literal after its last
+  // pass, into the last block whatever the block state says, and nothing in
+  // a chunk tells that literal from the others; only it can be the input's
+  // last symbol, since a literal recorded during a pass is the byte before
+  // that pass's position. A match that ends a block ends it at once, as
+  // the sequential parse does, even the last: an empty last block follows.
+  bool block_due_ = false;
   uint8_t scratch_[0xFFFF];
 };
 

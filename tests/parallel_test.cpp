@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "container/container.h"
+#include "engine/format.h"
 #include "inflate/byte_source.h"
 #include "tests/support/in_process.h"
 #include "tests/support/test_support.h"
@@ -75,6 +76,22 @@ bytes lengths_differ_at_the_edge() {
   return data;
 }
 
+// No three bytes occur twice, so every symbol is a literal and each block
+// ends at the symbol limit. At twice the limit the block's last symbol is
+// the input's last byte, which the lazy parse records after its last pass
+// and which goes into the last block however full that is; a writer that
+// ended the block there would add an empty last block.
+bytes literals_to_the_block_limit() {
+  bytes data;
+  for (uint32_t j = 0; data.size() < 2 * max_block_symbols; ++j) {
+    // (j's high byte < 0x80, j's low byte, 0x80): no triple starting at one
+    // offset of a group can equal one starting at another.
+    data.insert(data.end(), {static_cast<uint8_t>(j >> 8), static_cast<uint8_t>(j), 0x80});
+  }
+  data.resize(2 * max_block_symbols);
+  return data;
+}
+
 TEST(ParallelCompression, EveryThreadCountGivesTheSequentialContainer) {
   std::vector<std::pair<std::string, bytes>> inputs = {
       {"one byte", bytes(300000, 0x41)},
@@ -95,6 +112,7 @@ TEST(ParallelCompression, EveryThreadCountGivesTheSequentialContainer) {
   };
   inputs.emplace_back("end reads past the input", end_reads_past_the_input());
   inputs.emplace_back("lengths differ at the edge", lengths_differ_at_the_edge());
+  inputs.emplace_back("literals to the block limit", literals_to_the_block_limit());
   // Around the window's slide points and the segment edges.
   for (size_t size : {65536u - 1, 65536u, 65536u + 1, 98304u - 261, 98304u + 300, 131072u + 5}) {
     inputs.emplace_back("size " + std::to_string(size), with_copies(size, size));
