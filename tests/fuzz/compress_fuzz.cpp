@@ -16,9 +16,11 @@
 //
 // An input whose first byte is F0 or above (one in sixteen of them, see
 // source_of) stands for a longer source: the rest is tiled, copies altered,
-// to between 33 and 40 KiB, so that small inputs reach the threads' splice
-// too. (Segments cannot be shorter than 32 KiB: each starts where the
-// one-thread window's place is known, at a multiple of half of it.)
+// to between 38 and 132 KiB, so that small inputs reach the threads' splice
+// too, and past 64 KiB the third compression, on more threads. (Segments
+// cannot be shorter than 32 KiB: each starts where the one-thread window's
+// place is known, at a multiple of half of it.) The raw inputs stop at
+// 64 KiB, two segments, short of that third compression.
 #include <libdeflate.h>
 
 #include <algorithm>
@@ -58,7 +60,7 @@ void source_of(const uint8_t* data, size_t size, std::vector<uint8_t>& source) {
   // distances, and the whole has no short period (where parses on several
   // threads would never meet, and their splice would go untried) nor a
   // small alphabet (whose long hash chains would make each input slow).
-  const size_t length = smallest_segment + size_t{data[0] - 0xEFu} * 512;
+  const size_t length = smallest_segment + size_t{data[0] - 0xEFu} * 6400;
   source.resize(length);
   uint32_t random = 12345;
   for (size_t at = 0; at < length;) {
@@ -123,7 +125,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   compress(*reused, source, 2, smallest_segment, 4093, other);
   check(other == container);
   const uint8_t choice = data[size - 1];
-  const uint32_t segment = choice & 1 ? 2 * smallest_segment : smallest_segment;
+  // Segments of 64 KiB only where the source spans more than two of them.
+  const uint32_t segment =
+      choice & 1 && source.size() > 4 * smallest_segment ? 2 * smallest_segment : smallest_segment;
   if (source.size() > 2 * segment) {
     compress(*reused, source, 3 + (choice >> 1) % 7, segment, 1 + choice * 257u, other);
     check(other == container);
