@@ -32,4 +32,10 @@ int standard_stream_of(const file_status& target) {
   return -1;
 }
 
+bool is_standard_output_file(const file_status& file) {
+  if (file.kind != file_kind::regular) return false;
+  file_status output;
+  return descriptor_status(standard_output, output) == 0 && same_file(output.identity, file.identity);
+}
+
 }  // namespace pelk

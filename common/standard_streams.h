@@ -23,4 +23,11 @@ namespace pelk {
 // nothing is found either.
 int standard_stream_of(const file_status& target);
 
+// Whether `file`, something a program is about to read, is a regular file
+// that is also its standard output (`>> file`, `1<> file`): what it wrote
+// there would go into what it reads, and a copy would read its own output
+// back for as long as the disk has room. Only a regular file can be spoilt
+// so; a socket that is both a service's input and its output is not.
+bool is_standard_output_file(const file_status& file);
+
 }  // namespace pelk

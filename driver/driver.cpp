@@ -2,9 +2,11 @@
 // The per-file step: name checks, measuring and opening both files, handing
 // them to the container writer, and giving the container its name.
 //
-// Every refusal comes after the banner and the input line and is one line
-// on standard error with exit status 1; nothing is created or changed
-// before the last refusal has been passed. The target must not be the
+// Every refusal is one line on standard error with exit status 1, and
+// comes after the banner and the input line but for one: a source or
+// target that is the file standard output goes to, which the banner would
+// change. Nothing is created or changed before the last refusal has been
+// passed. The target must not be the
 // source under another name (a link, ./x against x, another letter case on
 // a case-insensitive file system): the check compares the files themselves.
 //
@@ -253,10 +255,25 @@ int restart_run(void* context) {
   return rewind_descriptor(files.target->fd, true);
 }
 
+// A source or target that is the regular file standard output goes to
+// (`pelk a b.plk >> a`, `pelk a b.plk >> b.plk`) would take the banner: the
+// source would be compressed with it inside, an old target left changed.
+// Refused before anything is printed, as nothing else keeps them as they
+// were.
+void refuse_standard_output_files(const char* source, const char* target) {
+  for (const char* name : {source, target}) {
+    file_status info;
+    if (path_status(name, info) == 0 && is_standard_output_file(info)) {
+      report_file_error(name, "is standard output, which carries pelk's messages");
+    }
+  }
+}
+
 }  // namespace
 
 int compress_file(const char* source, const char* target) {
   const uint32_t time_stamp = stamp_from_time(std::time(nullptr));
+  refuse_standard_output_files(source, target);
   announce(source);
 
   // Refused before anything is opened: an empty name (a script's unset

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <tuple>
 
 #include "tests/support/test_support.h"
 
@@ -300,16 +301,27 @@ TEST(PlkFailures, OneFailureStopsNoneOfTheOthers) {
   EXPECT_EQ(sorted_entries(dir.path()), (strings{"a", "b", "c.plk", "d", "fifo"}));
   EXPECT_TRUE(read_file(dir / "a") == to_bytes("first") && read_file(dir / "b") == to_bytes("second"));
 
-  // A source that is standard output too would grow with its own container
-  // for as long as it was read.
-  const std::vector<std::pair<std::string, std::string>> into_themselves = {{"\"$0\" -c a >> a", "a"},
-                                                                          {"\"$0\" < a >> a", "standard input"}};
-  for (const auto& [command, name] : into_themselves) {
+  // An input that is standard output too would grow with its own output
+  // for as long as it was read (or, opened with 1<>, be overwritten by it).
+  const std::string container_text = "its container would be read back into it";
+  const std::string restored_text = "what it restores would be written into it";
+  const std::string listing_text = "its listing would be written into it";
+  plk({"-k", "a"}, dir, 0);
+  const bytes container = read_file(dir / "a.plk");
+  const std::vector<std::tuple<std::string, std::string, std::string>> into_themselves = {
+      {"\"$0\" -c a >> a", "a", container_text},
+      {"\"$0\" < a >> a", "standard input", container_text},
+      {"\"$0\" -dc a.plk >> a.plk", "a.plk", restored_text},
+      {"\"$0\" -dc a.plk 1<> a.plk", "a.plk", restored_text},
+      {"\"$0\" -d < a.plk >> a.plk", "standard input", restored_text},
+      {"\"$0\" -l a.plk >> a.plk", "a.plk", listing_text}};
+  for (const auto& [command, name, reason] : into_themselves) {
     const run_result same = shell(command, dir);
     EXPECT_EQ(same.status, 1) << command;
-    EXPECT_EQ(same.err, "plk: " + name + ": is standard output too; its container would be read back into it\n");
-    EXPECT_TRUE(read_file(dir / "a") == to_bytes("first"));
+    EXPECT_EQ(same.err, "plk: " + name + ": is standard output too; " + reason + "\n");
+    EXPECT_TRUE(read_file(dir / "a") == to_bytes("first") && read_file(dir / "a.plk") == container) << command;
   }
+  fs::remove(dir / "a.plk");
 
   // An output that fails midway is reported against it, status 1.
   write_file(dir / "big", random_bytes(300000, 5));

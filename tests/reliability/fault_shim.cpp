@@ -21,6 +21,9 @@
 //   new-fail N                     once the input has begun to arrive, the
 //                                  Nth malloc fails (logged "new N"), so
 //                                  operator new throws std::bad_alloc
+//   replace N FROM TO              the Nth read first renames FROM over TO,
+//                                  as an editor saving a file the run is
+//                                  reading does
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -40,6 +43,7 @@ ssize_t (*real_write)(int, const void*, size_t);
 int (*real_rename)(const char*, const char*);
 int (*real_renameat2)(int, const char*, int, const char*, unsigned);
 char kind[16];
+char replace_from[256], replace_to[256];
 long n, calls, reads, writes, delivered, grown;
 int error, log_fd = -1;
 
@@ -48,7 +52,10 @@ __attribute__((constructor)) void load_plan() {
   real_write = reinterpret_cast<decltype(real_write)>(dlsym(RTLD_NEXT, "write"));
   real_rename = reinterpret_cast<decltype(real_rename)>(dlsym(RTLD_NEXT, "rename"));
   real_renameat2 = reinterpret_cast<decltype(real_renameat2)>(dlsym(RTLD_NEXT, "renameat2"));
-  if (const char* plan = std::getenv("PELK_FAULT")) std::sscanf(plan, "%15s %ld %d", kind, &n, &error);
+  if (const char* plan = std::getenv("PELK_FAULT")) {
+    std::sscanf(plan, "%15s %ld %d", kind, &n, &error);
+    if (std::strcmp(kind, "replace") == 0) std::sscanf(plan, "%*s %*d %255s %255s", replace_from, replace_to);
+  }
   if (const char* log = std::getenv("PELK_FAULT_LOG")) log_fd = open(log, O_WRONLY | O_CREAT | O_APPEND, 0600);
 }
 
@@ -69,6 +76,7 @@ extern "C" ssize_t read(int fd, void* buffer, size_t count) {
   if (interrupted()) return logged('r', count, -1, EINTR);
   if (is("read-fail") && ++reads == n) return logged('r', count, -1, error);
   if (is("signal") && ++reads == n) raise(error);
+  if (is("replace") && ++reads == n) real_rename(replace_from, replace_to);
   if (is("read-max")) count = std::min<size_t>(count, n);
   if (is("shrink")) count = std::min<size_t>(count, n - delivered);
   ssize_t got = real_read(fd, buffer, count);

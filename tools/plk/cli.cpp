@@ -20,6 +20,7 @@
 #include "container/temporary_file.h"
 #include "driver/thread_count.h"
 #include "tools/plk/compression.h"
+#include "tools/plk/input_removal.h"
 #include "tools/plk/operand_walk.h"
 #include "tools/plk/options.h"
 #include "tools/unpelk/actions.h"
@@ -46,19 +47,14 @@ bool restore_one(const std::string& operand, const plk_options& options, const a
     where = {operand.substr(0, operand.size() - options.suffix.size()), ""};
   }
   const auto start = std::chrono::steady_clock::now();
-  std::string restored_to;
+  restore_result restored_to;
   if (!restore_container(operand, where, choices, state, &restored_to)) return false;
   file_status container, restored;
-  if (options.verbose && path_status(operand, container) == 0 && path_status(restored_to, restored) == 0) {
+  if (options.verbose && path_status(operand, container) == 0 && path_status(restored_to.path, restored) == 0) {
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    report_figures(operand, container.size, restored.size, true, restored_to, seconds);
+    report_figures(operand, container.size, restored.size, true, restored_to.path, seconds);
   }
-  if (options.remove_source && !from_input) {
-    if (const int error = remove_file(operand)) {
-      report(operand, std::string("cannot remove it: ") + std::strerror(error));
-      return false;
-    }
-  }
+  if (options.remove_source && !from_input) return remove_input(operand, restored_to.container);
   return true;
 }
 

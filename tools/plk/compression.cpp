@@ -24,8 +24,10 @@
 #include "common/file_io.h"
 #include "common/file_system.h"
 #include "common/progress_line.h"
+#include "common/standard_streams.h"
 #include "container/container.h"
 #include "pelk.h"
+#include "tools/plk/input_removal.h"
 #include "tools/plk/spool.h"
 #include "tools/unpelk/options.h"
 #include "tools/unpelk/output_file.h"
@@ -140,13 +142,6 @@ bool compress_to_file(counted_source& source, const input_facts& input, const st
   return true;
 }
 
-// Whether standard output is the source itself (plk -c a >> a): the
-// source would then grow with its own container for as long as it is read.
-bool source_is_standard_output(const file_identity& source) {
-  file_status output;
-  return descriptor_status(standard_output, output) == 0 && same_file(output.identity, source);
-}
-
 constexpr char source_is_output_reason[] = "is standard output too; its container would be read back into it";
 
 // "" when target may receive the container of the source, else why not:
@@ -193,7 +188,7 @@ bool compress_named_file(const std::string& path, compression_run& run) {
     const std::string name(path_tail(path.c_str()));
     const input_facts input{path, info.size, name.c_str()};
     if (options.to_stdout) {
-      if (source_is_standard_output(info.identity)) {
+      if (is_standard_output_file(info)) {
         report(path, source_is_output_reason);
       } else {
         ok = compress_into(source, input, standard_output, "standard output", run);
@@ -209,12 +204,7 @@ bool compress_named_file(const std::string& path, compression_run& run) {
     }
   }
   close_file(source.fd);
-  if (ok && options.remove_source && !options.to_stdout) {
-    if (const int error = remove_file(path)) {
-      report(path, std::string("cannot remove it: ") + std::strerror(error));
-      return false;
-    }
-  }
+  if (ok && options.remove_source && !options.to_stdout) return remove_input(path, info.identity);
   return ok;
 }
 
@@ -249,7 +239,7 @@ bool compress_standard_input(compression_run& run) {
   }
   const input_facts input{name, size, options.stored_name ? options.stored_name->c_str() : nullptr};
   if (!options.output) {
-    if (source_is_standard_output(info.identity)) {
+    if (is_standard_output_file(info)) {
       report(name, source_is_output_reason);
       return false;
     }

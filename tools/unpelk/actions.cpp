@@ -15,6 +15,7 @@
 #include "common/file_io.h"
 #include "common/file_system.h"
 #include "common/progress_line.h"
+#include "common/standard_streams.h"
 #include "tools/unpelk/container_input.h"
 #include "tools/unpelk/output_file.h"
 #include "tools/unpelk/stored_name.h"
@@ -99,7 +100,7 @@ const char* verdict_of(container_fault fault) {
 }  // namespace
 
 bool restore_container(const std::string& operand, const destination& where, const action_choices& choices,
-                       inflater& state, std::string* restored_to) {
+                       inflater& state, restore_result* result) {
   opened_container container;
   if (!open_container(operand, container)) return false;
   const std::string final_path = where.file.empty() ? stored_target(container, where.directory) : where.file;
@@ -127,13 +128,17 @@ bool restore_container(const std::string& operand, const destination& where, con
     report(final_path, commit_failure);
     return false;
   }
-  if (restored_to != nullptr) *restored_to = final_path;
+  if (result != nullptr) *result = {final_path, container.identity};
   return true;
 }
 
 bool write_container_to_stdout(const std::string& operand, const action_choices& choices, inflater& state) {
   opened_container container;
   if (!open_container(operand, container)) return false;
+  if (is_standard_output_file(container.status)) {
+    report(container.name, "is standard output too; what it restores would be written into it");
+    return false;
+  }
   int output_fd = standard_output;
   return decode_into(container, state, {write_descriptor, &output_fd}, "standard output", choices.progress);
 }
@@ -147,6 +152,10 @@ bool list_container(const std::string& operand, const action_choices& choices, i
                     listing_state& listing) {
   opened_container container;
   if (!open_container(operand, container)) return false;
+  if (is_standard_output_file(container.status)) {
+    report(container.name, "is standard output too; its listing would be written into it");
+    return false;
+  }
   list_entry entry{&container.header, container.size.value_or(0), std::nullopt, nullptr};
   body_check check;
   if (choices.verbose || !container.size) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/file_system.h"
 #include "inflate/inflate.h"
 #include "tools/unpelk/listing.h"
 
@@ -30,12 +31,18 @@ struct destination {
   std::string directory;
 };
 
+// What a restore that succeeded tells its caller: the restored file's name,
+// and the file the container was read from (which plk --rm lets go of).
+struct restore_result {
+  std::string path;
+  file_identity container;
+};
+
 // Restores the container. An existing regular file is replaced only with
 // `overwrite`; the container itself, a directory, a device, a FIFO or a
-// socket never is (target_check.h). `restored_to`, where given, receives
-// the restored file's name.
+// socket never is (target_check.h). `result`, where given, is filled in.
 bool restore_container(const std::string& operand, const destination& where, const action_choices& choices,
-                       inflater& state, std::string* restored_to = nullptr);
+                       inflater& state, restore_result* result = nullptr);
 
 bool write_container_to_stdout(const std::string& operand, const action_choices& choices, inflater& state);
 
